@@ -1,0 +1,64 @@
+#include "test_support.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    wchar_t name[64];
+    static LONG counter = 0;
+    _snwprintf(name, 63, L"qerv-test-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
+    name[63] = L'\0';
+    path_ = std::wstring(base) + name;
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() {
+    // SHFileOperation wants a double-terminated list.
+    std::wstring from = path_ + L'\0';
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+    SHFileOperationW(&op);
+}
+
+bool WriteBytes(const std::wstring& path, const std::vector<unsigned char>& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() ||
+              WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool ReadBytes(const std::wstring& path, std::vector<unsigned char>* bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD size = GetFileSize(file, nullptr);
+    bytes->assign(size, 0);
+    DWORD read = 0;
+    BOOL ok = size == 0 || ReadFile(file, bytes->data(), size, &read, nullptr);
+    CloseHandle(file);
+    return ok && read == size;
+}
+
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring Env(const wchar_t* name) {
+    wchar_t value[2048];
+    DWORD n = GetEnvironmentVariableW(name, value, 2048);
+    if (n == 0 || n >= 2048) return std::wstring();
+    return std::wstring(value, n);
+}
+
+}  // namespace testsupport
