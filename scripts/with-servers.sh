@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Runs a command beside loopback test servers and stops them afterwards:
-#   nginx over HTTPS (self-signed certificate) and plain HTTP, serving a fresh document root.
+#   nginx over HTTPS (self-signed certificate) and plain HTTP, serving a fresh document root;
+#   /redirect/NAME answers 302 to https://127.0.0.1:PORT/NAME;
+#   the scripted fault server (tests/servers/fault_server.py) over HTTP and HTTPS;
+#   tinyproxy as an open forward proxy, and a second one that wants Basic credentials
+#   (user "qerv", password "secret") and so answers 407.
 # The command learns where they are from the environment:
-#   QERV_TEST_HTTPS_PORT, QERV_TEST_HTTP_PORT, QERV_TEST_WWW (document root, Linux path) and
-#   QERV_TEST_WWW_WIN (the same folder as Wine sees it).
+#   QERV_TEST_HTTPS_PORT, QERV_TEST_HTTP_PORT, QERV_TEST_WWW (document root, Linux path),
+#   QERV_TEST_WWW_WIN (the same folder as Wine sees it), QERV_TEST_FAULT_HTTP_PORT,
+#   QERV_TEST_FAULT_HTTPS_PORT, QERV_TEST_PROXY_PORT, QERV_TEST_AUTH_PROXY_PORT and
+#   QERV_TEST_CERT (the server certificate, PEM, Linux path).
 # The servers listen on 127.0.0.1 only and end by themselves after QERV_SERVER_LIFETIME seconds
 # even if this script is killed.
 set -euo pipefail
@@ -60,22 +66,65 @@ http {
     ssl_certificate $cert_dir/server.crt;
     ssl_certificate_key $cert_dir/server.key;
     root $www;
+    # /redirect/NAME answers 302 to /NAME on the HTTPS port.
+    location ~ ^/redirect/(.*)$ { return 302 https://127.0.0.1:$https_port/\$1; }
   }
 }
 CONF
 timeout "$lifetime" nginx -c "$run/nginx.conf" -e "$run/error.log" &
 pids+=($!)
 
-for _ in $(seq 100); do
-  if /usr/bin/python3 - "$https_port" <<'PY' 2>/dev/null; then break; fi
+timeout "$lifetime" /usr/bin/python3 "$root/tests/servers/fault_server.py" --port-file "$run/fault.port" \
+  --cert "$cert_dir/server.crt" --key "$cert_dir/server.key" --lifetime "$lifetime" &
+pids+=($!)
+
+proxy_port=$(free_port)
+auth_proxy_port=$(free_port)
+for kind in open auth; do
+  port=$proxy_port
+  auth=
+  if [ $kind = auth ]; then port=$auth_proxy_port; auth="BasicAuth qerv secret"; fi
+  cat >"$run/tinyproxy-$kind.conf" <<CONF
+User nobody
+Group nogroup
+Port $port
+Listen 127.0.0.1
+Timeout 60
+MaxClients 16
+Allow 127.0.0.1
+LogLevel Warning
+LogFile "$run/tinyproxy-$kind.log"
+PidFile "$run/tinyproxy-$kind.pid"
+DisableViaHeader Yes
+$auth
+CONF
+  timeout "$lifetime" tinyproxy -d -c "$run/tinyproxy-$kind.conf" >/dev/null 2>&1 &
+  pids+=($!)
+done
+chmod 777 "$run"
+
+wait_port() {
+  for _ in $(seq 100); do
+    if /usr/bin/python3 - "$1" <<'PY' 2>/dev/null; then return 0; fi
 import socket, sys
 socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=0.2).close()
 PY
-  sleep 0.1
+    sleep 0.1
+  done
+  echo "with-servers: nothing listens on port $1" >&2
+  return 1
+}
+for _ in $(seq 100); do [ -f "$run/fault.port" ] && break; sleep 0.1; done
+read -r fault_http_port fault_https_port <"$run/fault.port"
+for p in "$https_port" "$http_port" "$fault_http_port" "$fault_https_port" "$proxy_port" "$auth_proxy_port"; do
+  wait_port "$p"
 done
 
 export QERV_TEST_HTTPS_PORT=$https_port QERV_TEST_HTTP_PORT=$http_port QERV_TEST_WWW=$www
 export QERV_TEST_WWW_WIN="Z:${www//\//\\}"
+export QERV_TEST_FAULT_HTTP_PORT=$fault_http_port QERV_TEST_FAULT_HTTPS_PORT=$fault_https_port
+export QERV_TEST_PROXY_PORT=$proxy_port QERV_TEST_AUTH_PROXY_PORT=$auth_proxy_port
+export QERV_TEST_CERT=$cert_dir/server.crt
 set +e
 "$@"
 rc=$?
