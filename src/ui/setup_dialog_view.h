@@ -24,7 +24,7 @@ public:
     virtual void PauseStatusText() = 0;
     virtual void ResumeStatusText() = 0;
     // A box captioned with the application name; gives the button pressed.
-    virtual int MessageBox(const wchar_t* text, UINT flags) = 0;
+    virtual int ShowMessageBox(const wchar_t* text, UINT flags) = 0;
     // Closes both thread handles and ends the modal run with 0.
     virtual void EndSetupDialog() = 0;
 };
