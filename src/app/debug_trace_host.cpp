@@ -10,6 +10,7 @@
 // On the host there is no debugger output: lines go to the observer, and to stderr when
 // QERV_TRACE is set.
 void DebugTrace(const wchar_t* format, ...) {
+    if (format == nullptr) return;
     wchar_t line[kDebugTraceChars] = {};
     va_list args;
     va_start(args, format);

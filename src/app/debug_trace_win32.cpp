@@ -8,7 +8,9 @@
 #include <cstdio>
 
 void DebugTrace(const wchar_t* format, ...) {
-    wchar_t line[kDebugTraceChars];
+    if (format == nullptr) return;
+    // Cleared, so that a conversion that fails half-way still leaves a defined line.
+    wchar_t line[kDebugTraceChars] = {};
     va_list args;
     va_start(args, format);
     // _vsnwprintf cuts an overlong line (and then leaves it unterminated) instead of calling the

@@ -8,7 +8,8 @@
 
 class WinHttpWrapper;
 
-// The stop request, written by the dialog (asked, confirmed) and by the worker (past its stop point).
+// The stop request, written by the dialog (asked, confirmed) and by the worker (past its stop
+// point).
 constexpr int kCancelStateNone = 0;
 constexpr int kCancelStateAsked = 1;
 constexpr int kCancelStateConfirmed = 2;

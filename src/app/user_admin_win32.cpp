@@ -8,7 +8,7 @@ constexpr DWORD kTokenGroupsBytes = 10240;
 
 // Closes a handle on every path out of the scope that took it.
 class ScopedHandle {
-public:
+  public:
     explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle) {}
     ~ScopedHandle() {
         if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
@@ -22,7 +22,7 @@ public:
         handle_ = nullptr;
     }
 
-private:
+  private:
     HANDLE handle_;
 };
 

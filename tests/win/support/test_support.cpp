@@ -61,4 +61,12 @@ std::wstring Env(const wchar_t* name) {
     return std::wstring(value, n);
 }
 
+std::wstring BesideTestProgram(const std::wstring& name) {
+    wchar_t self[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return std::wstring();
+    std::wstring folder(self, n);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1) + name;
+}
+
 }  // namespace testsupport

@@ -26,4 +26,7 @@ bool FileExists(const std::wstring& path);
 // An environment variable, or the empty text when it is not set.
 std::wstring Env(const wchar_t* name);
 
+// A file in the folder of the running test program, where the build puts the test fixtures.
+std::wstring BesideTestProgram(const std::wstring& name);
+
 }  // namespace testsupport

@@ -1,0 +1,42 @@
+#include "app/debug_trace.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::wstring> g_lines;
+
+void Record(const wchar_t* line) { g_lines.emplace_back(line); }
+
+class DebugTraceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_lines.clear();
+        SetDebugTraceObserver(&Record);
+    }
+    void TearDown() override { SetDebugTraceObserver(nullptr); }
+};
+
+TEST_F(DebugTraceTest, PercentSTakesAWideString) {
+    DebugTrace(L"szProcessPath: %s", L"\"C:\\T\u1EA3i\\SetupB.exe\"  x");
+    DebugTrace(L"[%d] %s=%lu", -7, L"dwStatus", 1001UL);
+    ASSERT_EQ(g_lines.size(), 2u);
+    EXPECT_EQ(g_lines[0], L"szProcessPath: \"C:\\T\u1EA3i\\SetupB.exe\"  x");
+    EXPECT_EQ(g_lines[1], L"[-7] dwStatus=1001");
+}
+
+TEST_F(DebugTraceTest, OverlongLineIsCutToTheBuffer) {
+    const std::size_t kKept = kDebugTraceChars - 1;
+    for (std::size_t length : {kKept - 1, kKept, kKept + 1, std::size_t{10000}}) {
+        g_lines.clear();
+        const std::wstring text(length, L'z');
+        DebugTrace(L"%s", text.c_str());
+        ASSERT_EQ(g_lines.size(), 1u);
+        EXPECT_EQ(g_lines[0], text.substr(0, kKept)) << length;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+#include "install/registry_helpers.h"
+
+#include "install/scoped_reg_key.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A key of this test's own, removed with everything in it after each test.
+constexpr wchar_t kScratchKey[] = L"SOFTWARE\\QervRegistryTest";
+
+using Bytes = std::vector<BYTE>;
+
+Bytes TextBytes(const std::wstring& text, bool bTerminated) {
+    const BYTE* p = reinterpret_cast<const BYTE*>(text.c_str());
+    return Bytes(p, p + (text.size() + (bTerminated ? 1 : 0)) * sizeof(wchar_t));
+}
+
+Bytes NumberBytes(std::uint64_t value, std::size_t size) {
+    const BYTE* p = reinterpret_cast<const BYTE*>(&value);
+    return Bytes(p, p + size);
+}
+
+bool SetValue(const wchar_t* key, const wchar_t* name, DWORD type, const Bytes& data,
+              REGSAM view = 0) {
+    ScopedRegKey handle;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE | view, nullptr, handle.receive(),
+                        nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    return RegSetValueExW(handle.get(), name, 0, type, data.data(),
+                          static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+}
+
+bool KeyExists(const wchar_t* key) {
+    ScopedRegKey handle;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, handle.receive()) == ERROR_SUCCESS;
+}
+
+// Puts a value of HKEY_LOCAL_MACHINE back as the test found it, removing its key too when the
+// test made it.
+class SavedValue {
+  public:
+    SavedValue(const wchar_t* key, const wchar_t* name)
+        : key_(key), name_(name), keyExisted_(KeyExists(key)) {
+        ScopedRegKey handle;
+        DWORD size = 0;
+        valueExisted_ =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, handle.receive()) ==
+                ERROR_SUCCESS &&
+            RegQueryValueExW(handle.get(), name, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS;
+        if (!valueExisted_) return;
+        data_.resize(size);
+        RegQueryValueExW(handle.get(), name, nullptr, &type_, data_.data(), &size);
+    }
+    ~SavedValue() {
+        if (valueExisted_) {
+            SetValue(key_.c_str(), name_.c_str(), type_, data_);
+            return;
+        }
+        ScopedRegKey handle;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, KEY_SET_VALUE, handle.receive()) ==
+            ERROR_SUCCESS) {
+            RegDeleteValueW(handle.get(), name_.c_str());
+        }
+        if (!keyExisted_) RegDeleteKeyW(HKEY_LOCAL_MACHINE, key_.c_str());
+    }
+    SavedValue(const SavedValue&) = delete;
+    SavedValue& operator=(const SavedValue&) = delete;
+
+  private:
+    std::wstring key_;
+    std::wstring name_;
+    bool keyExisted_;
+    bool valueExisted_ = false;
+    DWORD type_ = 0;
+    Bytes data_;
+};
+
+class RegistryTest : public ::testing::Test {
+  protected:
+    void SetUp() override { RemoveScratchKey(); }
+    void TearDown() override { RemoveScratchKey(); }
+    static void RemoveScratchKey() {
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, kScratchKey);
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kScratchKey, view, 0);
+        }
+    }
+};
+
+// The buffer handed to RegReadString sits between guard characters that must stay untouched.
+struct GuardedBuffer {
+    static constexpr std::size_t kGuard = 16;
+    static constexpr wchar_t kMark = 0xBEEF;
+    explicit GuardedBuffer(std::uint32_t capacity)
+        : nCapacity(capacity), storage(capacity + 2 * kGuard, kMark) {}
+    wchar_t* data() { return storage.data() + kGuard; }
+    bool GuardsIntact() const {
+        for (std::size_t i = 0; i < kGuard; ++i) {
+            if (storage[i] != kMark || storage[kGuard + nCapacity + i] != kMark) return false;
+        }
+        return true;
+    }
+    std::uint32_t nCapacity;
+    std::vector<wchar_t> storage;
+};
+
+TEST_F(RegistryTest, RegReadStringReadsOnlyWholeRegSzStrings) {
+    struct Case {
+        const char* szLabel;
+        DWORD type;
+        Bytes data;
+        std::uint32_t capacity;
+        std::wstring expected;
+    };
+    const std::wstring path259(259, L'p');
+    const Case kCases[] = {
+        {"259 characters", REG_SZ, TextBytes(path259, true), 260, path259},
+        {"260 characters", REG_SZ, TextBytes(std::wstring(260, L'p'), true), 260, L""},
+        {"empty string", REG_SZ, TextBytes(L"", true), 260, L""},
+        {"no bytes at all", REG_SZ, Bytes(), 260, L""},
+        {"non-ASCII", REG_SZ, TextBytes(L"C:\\Qerv\\T\u1EA3i", true), 260, L"C:\\Qerv\\T\u1EA3i"},
+        {"unterminated, shorter than buffer", REG_SZ, TextBytes(L"ABCDEFG", false), 8, L"ABCDEFG"},
+        {"terminated, fills buffer", REG_SZ, TextBytes(L"ABCDEFG", true), 8, L"ABCDEFG"},
+        {"unterminated, fills buffer", REG_SZ, TextBytes(L"ABCDEFGH", false), 8, L""},
+        {"odd byte count", REG_SZ, Bytes{'A', 0, 'B', 0, 'C'}, 8, L"AB"},
+        {"REG_EXPAND_SZ", REG_EXPAND_SZ, TextBytes(L"%TEMP%\\x", true), 260, L""},
+        {"REG_MULTI_SZ", REG_MULTI_SZ, TextBytes(std::wstring(L"a\0", 2), true), 260, L""},
+        {"REG_BINARY", REG_BINARY, TextBytes(L"C:\\Qerv", true), 260, L""},
+        {"REG_DWORD", REG_DWORD, NumberBytes(1, 4), 260, L""},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.szLabel);
+        ASSERT_TRUE(SetValue(kScratchKey, kInstallDirValue, c.type, c.data));
+        GuardedBuffer buffer(c.capacity);
+        const int length = RegReadString(kScratchKey, kInstallDirValue, buffer.data(), c.capacity);
+        EXPECT_EQ(length, static_cast<int>(c.expected.size()));
+        EXPECT_TRUE(buffer.GuardsIntact());
+        EXPECT_EQ(std::wstring(buffer.data()), c.expected);
+    }
+}
+
+TEST_F(RegistryTest, RegReadStringCreatesAMissingKeyAndGivesZero) {
+    wchar_t buffer[16];
+    EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer, 16), 0);
+    EXPECT_EQ(buffer[0], L'\0');
+    EXPECT_TRUE(KeyExists(kScratchKey));
+    EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer, 16), 0);
+}
+
+TEST_F(RegistryTest, RegReadStringRefusesUnusableBuffers) {
+    ASSERT_TRUE(SetValue(kScratchKey, kProductNameValue, REG_SZ, TextBytes(L"", true)));
+    GuardedBuffer buffer(0);
+    EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer.data(), 0), 0);
+    EXPECT_TRUE(buffer.GuardsIntact());
+    EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, nullptr, 260), 0);
+}
+
+TEST_F(RegistryTest, RegReadStringSeesThe32BitView) {
+    ASSERT_TRUE(
+        SetValue(kScratchKey, kProductNameValue, REG_SZ, TextBytes(L"32", true), KEY_WOW64_32KEY));
+    ASSERT_TRUE(
+        SetValue(kScratchKey, kInstallDirValue, REG_SZ, TextBytes(L"64", true), KEY_WOW64_64KEY));
+    wchar_t buffer[16];
+    EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer, 16), 2);
+    EXPECT_STREQ(buffer, L"32");
+    EXPECT_EQ(RegReadString(kScratchKey, kInstallDirValue, buffer, 16), 0);
+}
+
+TEST_F(RegistryTest, ReadLanguageFlagTakesOnlyA4ByteDword) {
+    SavedValue saved(kQervKey, kLanguageValue);
+    struct Case {
+        const char* szLabel;
+        bool bStored;
+        DWORD type;
+        Bytes data;
+        int expectedResult;
+        std::uint32_t expectedValue;
+    };
+    constexpr std::uint32_t kUntouched = 0xDEADBEEF;
+    const Case kCases[] = {
+        {"absent", false, REG_NONE, Bytes(), 0, kUntouched},
+        {"DWORD 0", true, REG_DWORD, NumberBytes(0, 4), 1, 0},
+        {"DWORD 1", true, REG_DWORD, NumberBytes(1, 4), 1, 1},
+        {"DWORD 2", true, REG_DWORD, NumberBytes(2, 4), 1, 2},
+        {"REG_SZ", true, REG_SZ, TextBytes(L"1", true), 0, kUntouched},
+        {"REG_QWORD", true, REG_QWORD, NumberBytes(1, 8), 0, kUntouched},
+        {"REG_BINARY of 4 bytes", true, REG_BINARY, NumberBytes(1, 4), 0, kUntouched},
+        {"REG_DWORD of 2 bytes", true, REG_DWORD, NumberBytes(1, 2), 0, kUntouched},
+        {"REG_DWORD of 8 bytes", true, REG_DWORD, NumberBytes(1, 8), 0, kUntouched},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.szLabel);
+        ScopedRegKey key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kQervKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                  nullptr, key.receive(), nullptr),
+                  ERROR_SUCCESS);
+        RegDeleteValueW(key.get(), kLanguageValue);
+        if (c.bStored) {
+            ASSERT_TRUE(SetValue(kQervKey, kLanguageValue, c.type, c.data));
+        }
+        std::uint32_t value = kUntouched;
+        EXPECT_EQ(ReadLanguageFlag(&value), c.expectedResult);
+        EXPECT_EQ(value, c.expectedValue);
+    }
+    EXPECT_EQ(ReadLanguageFlag(nullptr), 0);
+}
+
+TEST_F(RegistryTest, RegisterRunOnceKeepsTheLaterPath) {
+    SavedValue saved(kRunOnceKey, kRunOnceValue);
+    const std::wstring later = L"C:\\Users\\T\u1EA3i v\u1EC1\\QervSetupOnline.exe";
+    ASSERT_EQ(RegisterRunOnce(L"C:\\first\\QervSetupOnline.exe"), 1);
+    ASSERT_EQ(RegisterRunOnce(later.c_str()), 1);
+
+    ScopedRegKey key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_QUERY_VALUE, key.receive()),
+              ERROR_SUCCESS);
+    DWORD type = 0;
+    wchar_t stored[MAX_PATH] = {};
+    DWORD size = sizeof(stored);
+    ASSERT_EQ(RegQueryValueExW(key.get(), kRunOnceValue, nullptr, &type,
+                               reinterpret_cast<BYTE*>(stored), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(size, (later.size() + 1) * sizeof(wchar_t));
+    EXPECT_EQ(std::wstring(stored), later);
+    EXPECT_EQ(RegisterRunOnce(nullptr), 0);
+}
+
+}  // namespace
