@@ -1,0 +1,104 @@
+#!/usr/bin/python3
+"""Times the package decoder on a 200 MiB package against hashing and copying the same file.
+
+Runs `qerv-pack unpack PKG OUT` and the baseline `openssl dgst -md5 PKG && cp PKG OUT2` in turn,
+several times each, and prints the medians of wall-clock and CPU time, their ratios and the
+decoder's peak resident memory against the package size + 8 MiB. The targets are a wall-clock
+ratio of at most 1.15 and that memory bound; the figures are printed, not enforced. Builds
+nothing: point --tool at an optimised build (the host-release preset).
+"""
+
+import argparse
+import filecmp
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DEFAULT_TOOL = os.path.join(ROOT, "build", "host-release", "tools", "qerv-pack", "qerv-pack")
+PACKAGE_BYTES = 209715200  # the decoder's largest package
+HEADER_BYTES = 28
+MIB = 1024 * 1024
+
+
+def timed(command):
+    """Runs a command; gives wall seconds, CPU seconds (user + system) and peak RSS in bytes."""
+    start = time.perf_counter()
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    wall = time.perf_counter() - start
+    process.returncode = os.waitstatus_to_exitcode(status)
+    if process.returncode != 0:
+        sys.exit(f"{command[0]} failed with exit code {process.returncode}")
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss * 1024
+
+
+def write_random(path, size):
+    with open(path, "wb") as out:
+        left = size
+        while left:
+            step = min(left, 8 * MIB)
+            out.write(os.urandom(step))
+            left -= step
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--tool", default=DEFAULT_TOOL, help="qerv-pack (default: %(default)s)")
+    parser.add_argument("--runs", type=int, default=7, help="runs of each command (default: 7)")
+    args = parser.parse_args()
+    if not os.access(args.tool, os.X_OK):
+        sys.exit(f"not built: {args.tool} (cmake --preset host-release && "
+                 "cmake --build --preset host-release)")
+    if not shutil.which("openssl"):
+        sys.exit("openssl is needed for the baseline")
+
+    work = tempfile.mkdtemp(prefix="qerv-bench-")
+    try:
+        installer = os.path.join(work, "installer.exe")
+        package = os.path.join(work, "Setup.dat")
+        out = os.path.join(work, "DeSetup.dat")
+        out2 = os.path.join(work, "copy.dat")
+        write_random(installer, PACKAGE_BYTES - HEADER_BYTES)
+        subprocess.run([args.tool, "pack", installer, package], check=True,
+                       stdout=subprocess.DEVNULL)
+
+        decode = [args.tool, "unpack", package, out]
+        baseline = ["sh", "-c", 'openssl dgst -md5 "$1" >/dev/null && cp "$1" "$2"', "sh",
+                    package, out2]
+        results = {"decode": [], "baseline": []}
+        for run in range(args.runs):
+            # Alternate which goes first; each starts with no output file and no dirty pages.
+            order = [("decode", decode, out), ("baseline", baseline, out2)]
+            for name, command, output in order if run % 2 == 0 else reversed(order):
+                if os.path.exists(output):
+                    os.remove(output)
+                os.sync()
+                results[name].append(timed(command))
+                if name == "decode" and run == 0 and not filecmp.cmp(installer, out,
+                                                                    shallow=False):
+                    sys.exit("the decoded installer differs from the original")
+
+        def median(name, field):
+            return statistics.median(r[field] for r in results[name])
+
+        print(f"package: {PACKAGE_BYTES} bytes, {args.runs} runs each, medians")
+        print(f"  decode   wall {median('decode', 0):.3f} s   cpu {median('decode', 1):.3f} s")
+        print(f"  baseline wall {median('baseline', 0):.3f} s   cpu {median('baseline', 1):.3f} s")
+        wall_ratio = median("decode", 0) / median("baseline", 0)
+        cpu_ratio = median("decode", 1) / median("baseline", 1)
+        print(f"  ratio    wall {wall_ratio:.3f} (target <= 1.15)   cpu {cpu_ratio:.3f}")
+        peak = max(r[2] for r in results["decode"])
+        bound = PACKAGE_BYTES + 8 * MIB
+        print(f"  decode peak RSS {peak / MIB:.1f} MiB, bound {bound / MIB:.1f} MiB "
+              f"({'within' if peak <= bound else 'ABOVE'})")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

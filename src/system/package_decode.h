@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+// Results of DecodePackageFile and DecodePackageBuffer. Only kDecodeOk leaves a complete
+// installer; kDecodeWriteFailed may leave a partly written one; the others do not touch the output.
+constexpr int kDecodeBadArgument = -1;  // null path or pointer, 28 bytes or less, input not opened
+constexpr int kDecodeOk = 0;
+constexpr int kDecodeBadHeader = 1;       // wrong magic, or length field not matching the size
+constexpr int kDecodeBadSize = 2;         // empty, above 200 MiB, or not expressible in 32 bits
+constexpr int kDecodeNoMemory = 3;        // no buffer for the whole file
+constexpr int kDecodeReadFailed = 4;      // read failure or short read
+constexpr int kDecodeWriteFailed = 5;     // output not created, or a failed or short write
+constexpr int kDecodeDigestMismatch = 6;  // MD5 of the unmasked payload differs from the header's
+
+// Reads the package at input_path whole into memory and decodes it into output_path.
+int DecodePackageFile(const wchar_t* input_path, const wchar_t* output_path);
+
+// Checks the package of `size` bytes at `data`, unmasks its payload in place, verifies the digest
+// and only then writes the installer to output_path.
+int DecodePackageBuffer(uint32_t size, const wchar_t* output_path, unsigned char* data);

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The command line of qerv-pack: every bad input gets a message and a non-zero exit, the key is
+# stored in the order it is written, inspect and unpack report what they find.
+# usage: qerv_pack_cli.sh QERV_PACK [--wine]
+#   --wine runs a Windows build through scripts/wine-run.sh and hands it Z: paths.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+tool=${1:?usage: qerv_pack_cli.sh QERV_PACK [--wine]}
+wine=${2:-}
+
+work=$(mktemp -d /tmp/qerv-cli.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+# A path as the tool sees it.
+p() { if [ -n "$wine" ]; then echo "Z:${1//\//\\}"; else echo "$1"; fi; }
+
+run() {
+  if [ -n "$wine" ]; then
+    "$root/scripts/wine-run.sh" "$tool" "$@" >"$work/stdout" 2>"$work/stderr"
+  else
+    "$tool" "$@" >"$work/stdout" 2>"$work/stderr"
+  fi
+}
+
+# expect CODE TEXT ARGS...: the exit code, and TEXT somewhere in the output.
+expect() {
+  local code=$1 text=$2
+  shift 2
+  run "$@"
+  local got=$?
+  if [ "$got" -ne "$code" ] || ! grep -qF -- "$text" "$work/stdout" "$work/stderr"; then
+    echo "FAIL: qerv-pack $* gave $got (wanted $code with '$text')"
+    sed 's/^/  | /' "$work/stdout" "$work/stderr"
+    failures=$((failures + 1))
+  fi
+}
+
+head -c 5000 /dev/urandom >"$work/installer"
+: >"$work/empty"
+truncate -s 209715173 "$work/too-big"  # one byte more than a package can carry
+in=$(p "$work/installer")
+pkg=$(p "$work/pkg")
+
+expect 0 "--key HEX8" --help
+expect 2 "no command given"
+expect 2 "unknown command: frob" frob
+expect 2 "pack takes INSTALLER and PACKAGE" pack "$in"
+expect 2 "pack takes INSTALLER and PACKAGE" pack "$in" "$pkg" extra
+expect 2 "8 hexadecimal digits" pack "$in" "$pkg" --key 0102030
+expect 2 "8 hexadecimal digits" pack "$in" "$pkg" --key 0x010203
+expect 2 "8 hexadecimal digits" pack "$in" "$pkg" --key 0102030g
+expect 2 "--key needs a value" pack "$in" "$pkg" --key
+expect 2 "--key given twice" pack "$in" "$pkg" --key 01020304 --key 01020304
+expect 2 "unknown option for pack: --frob" pack "$in" "$pkg" --frob
+expect 2 "inspect takes PACKAGE" inspect
+expect 2 "unpack takes PACKAGE and OUT" unpack "$pkg"
+expect 1 "cannot open the installer" pack "$(p "$work/missing")" "$pkg"
+expect 1 "is empty" pack "$(p "$work/empty")" "$pkg"
+expect 1 "more than the 209715172 that fit" pack "$(p "$work/too-big")" "$pkg"
+[ -e "$work/pkg" ] && { echo "FAIL: a refused installer left a package"; failures=$((failures + 1)); }
+
+expect 0 "with key 01020304" pack --key 01020304 "$in" "$pkg"
+if [ "$(od -An -tx1 -j4 -N4 "$work/pkg" | tr -d ' \n')" != 01020304 ]; then
+  echo "FAIL: the key is not stored in the order it is written"
+  failures=$((failures + 1))
+fi
+expect 0 "digest: matches" inspect "$pkg"
+expect 0 "key:    01020304" inspect "$pkg"
+expect 0 "result 0: installer written" unpack "$pkg" "$(p "$work/out")"
+cmp -s "$work/installer" "$work/out" || { echo "FAIL: unpack differs"; failures=$((failures + 1)); }
+
+# One changed payload byte.
+cp "$work/pkg" "$work/bad"
+printf '\x55' | dd of="$work/bad" bs=1 seek=2000 conv=notrunc status=none
+expect 1 "digest: differs" inspect "$(p "$work/bad")"
+expect 1 "result 6:" unpack "$(p "$work/bad")" "$(p "$work/out-bad")"
+[ -e "$work/out-bad" ] && { echo "FAIL: a mismatch left an output"; failures=$((failures + 1)); }
+head -c 10 "$work/pkg" >"$work/short"
+expect 1 "too few for a package header" inspect "$(p "$work/short")"
+expect 1 "cannot open the package" inspect "$(p "$work/missing")"
+expect 1 "result -1:" unpack "$(p "$work/missing")" "$(p "$work/out-missing")"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures command-line check(s) failed for $tool"
+  exit 1
+fi
+echo "command line of $tool: all checks passed"

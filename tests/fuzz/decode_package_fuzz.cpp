@@ -1,0 +1,81 @@
+// Arbitrary bytes as a package for DecodePackageBuffer. Beyond what the sanitizers catch, a fault
+// is a result outside the decoder's table, an output left behind by a refused package, or a
+// written installer that does not mask back into the package's payload.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "system/package_decode.h"
+#include "system/package_format.h"
+#include "system/package_masking.h"
+
+namespace {
+
+std::string g_folder;
+std::string g_output;
+std::wstring g_wide_output;
+
+void RemoveFolder() {
+    unlink(g_output.c_str());
+    rmdir(g_folder.c_str());
+}
+
+bool ReadFile(const std::string& path, std::vector<unsigned char>* bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    unsigned char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        bytes->insert(bytes->end(), chunk, chunk + got);
+    }
+    std::fclose(file);
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    char folder[] = "/tmp/qerv-fuzz-decode-XXXXXX";
+    if (!mkdtemp(folder)) __builtin_trap();
+    g_folder = folder;
+    g_output = g_folder + "/installer.exe";
+    g_wide_output.assign(g_output.begin(), g_output.end());
+    atexit(RemoveFolder);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > kPackageMaxBytes) return 0;
+    std::vector<unsigned char> package(data, data + size);
+    unlink(g_output.c_str());
+    const int result =
+        DecodePackageBuffer(static_cast<uint32_t>(size), g_wide_output.c_str(), package.data());
+
+    std::vector<unsigned char> written;
+    const bool has_output = ReadFile(g_output, &written);
+    switch (result) {
+        case kDecodeBadArgument:
+        case kDecodeBadHeader:
+        case kDecodeDigestMismatch:
+            if (has_output) __builtin_trap();
+            break;
+        case kDecodeOk: {
+            const uint32_t length = static_cast<uint32_t>(size) - kPackageHeaderBytes;
+            if (!has_output || written.size() != length) __builtin_trap();
+            MaskPayload(length, ReadPackageHeader(data).mask_key, written.data());
+            if (std::memcmp(written.data(), data + kPackageHeaderBytes, length) != 0) {
+                __builtin_trap();
+            }
+            break;
+        }
+        default:
+            // Writes to a fresh file in a private folder do not fail; nothing else may come.
+            __builtin_trap();
+    }
+    return 0;
+}

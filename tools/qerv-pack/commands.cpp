@@ -1,0 +1,154 @@
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "qerv_pack.h"
+#include "system/file_io.h"
+#include "system/file_pieces.h"
+#include "system/package_decode.h"
+#include "system/package_digest.h"
+#include "system/package_format.h"
+#include "system/package_seal.h"
+#include "system/wide_text.h"
+
+namespace {
+
+// A whole file in memory, possibly behind some free bytes.
+struct LoadedFile {
+    std::unique_ptr<unsigned char[]> buffer;
+    uint32_t size = 0;
+};
+
+// Loads a file of at most max_size bytes, reporting why it could not.
+bool LoadFile(const std::wstring& path, const char* what, uint32_t spare_front, uint32_t max_size,
+              LoadedFile* loaded) {
+    const std::string shown = WideToUtf8(path.c_str());
+    FileHandle file = FileHandle::OpenForRead(path.c_str());
+    if (!file.IsOpen()) {
+        ReportError("cannot open the %s '%s'", what, shown.c_str());
+        return false;
+    }
+    uint64_t size = 0;
+    if (!file.Size(&size)) {
+        ReportError("cannot get the size of the %s '%s'", what, shown.c_str());
+        return false;
+    }
+    if (size > max_size) {
+        ReportError("the %s '%s' has %" PRIu64 " bytes, more than the %u that fit in a package",
+                    what, shown.c_str(), size, static_cast<unsigned>(max_size));
+        return false;
+    }
+    loaded->size = static_cast<uint32_t>(size);
+    loaded->buffer.reset(new (std::nothrow) unsigned char[spare_front + loaded->size]);
+    if (!loaded->buffer) {
+        ReportError("no memory for the %s '%s'", what, shown.c_str());
+        return false;
+    }
+    if (!ReadInPieces(file, loaded->buffer.get() + spare_front, loaded->size)) {
+        ReportError("cannot read the %s '%s'", what, shown.c_str());
+        return false;
+    }
+    return true;
+}
+
+void FormatKey(uint32_t key, char text[9]) {
+    std::snprintf(text, 9, "%02x%02x%02x%02x", key & 0xFF, key >> 8 & 0xFF, key >> 16 & 0xFF,
+                  key >> 24);
+}
+
+const char* DescribeDecodeResult(int result) {
+    switch (result) {
+        case kDecodeOk:
+            return "installer written";
+        case kDecodeBadArgument:
+            return "a null path, a package of 28 bytes or less, or the input cannot be opened";
+        case kDecodeBadHeader:
+            return "wrong magic, or the payload length does not match the file size";
+        case kDecodeBadSize:
+            return "file size 0, above 209715200 bytes, or not expressible in 32 bits";
+        case kDecodeNoMemory:
+            return "no memory for the buffer";
+        case kDecodeReadFailed:
+            return "read failure or short read";
+        case kDecodeWriteFailed:
+            return "output cannot be created, or a write failed or was short";
+        case kDecodeDigestMismatch:
+            return "MD5 of the unmasked payload differs from the header";
+        default:
+            return "unknown result";
+    }
+}
+
+}  // namespace
+
+int PackCommand(const std::wstring& installer, const std::wstring& package, uint32_t key) {
+    LoadedFile loaded;
+    if (!LoadFile(installer, "installer", kPackageHeaderBytes,
+                  kPackageMaxBytes - kPackageHeaderBytes, &loaded)) {
+        return kExitFailed;
+    }
+    if (loaded.size == 0) {
+        ReportError("the installer '%s' is empty", WideToUtf8(installer.c_str()).c_str());
+        return kExitFailed;
+    }
+    if (!SealPackage(key, loaded.size, loaded.buffer.get())) {
+        ReportError("no MD5 digest available");
+        return kExitFailed;
+    }
+    const std::string shown = WideToUtf8(package.c_str());
+    FileHandle output = FileHandle::CreateForWrite(package.c_str());
+    if (!output.IsOpen() ||
+        !WriteInPieces(output, loaded.buffer.get(), kPackageHeaderBytes + loaded.size)) {
+        ReportError("cannot write the package '%s'", shown.c_str());
+        return kExitFailed;
+    }
+    char key_text[9];
+    FormatKey(key, key_text);
+    std::printf("packed %u bytes into '%s' with key %s\n", static_cast<unsigned>(loaded.size),
+                shown.c_str(), key_text);
+    return kExitOk;
+}
+
+int InspectCommand(const std::wstring& package) {
+    LoadedFile loaded;
+    if (!LoadFile(package, "package", 0, kPackageMaxBytes, &loaded)) return kExitFailed;
+    if (loaded.size < kPackageHeaderBytes) {
+        ReportError("'%s' has %u bytes, too few for a package header",
+                    WideToUtf8(package.c_str()).c_str(), static_cast<unsigned>(loaded.size));
+        return kExitFailed;
+    }
+    const unsigned char* data = loaded.buffer.get();
+    const PackageHeader header = ReadPackageHeader(data);
+    const bool magic_ok = header.header_magic == kPackageMagic;
+    const uint32_t actual_length = loaded.size - kPackageHeaderBytes;
+    const bool length_ok = header.payload_length == actual_length && actual_length > 0;
+    char key_text[9];
+    FormatKey(header.mask_key, key_text);
+
+    std::printf("magic:  %02x %02x %02x %02x (%s)\n", data[0], data[1], data[2], data[3],
+                magic_ok ? "HCSI, ok" : "not HCSI");
+    std::printf("key:    %s\n", key_text);
+    std::printf("length: %u bytes (%u follow the header: %s)\n",
+                static_cast<unsigned>(header.payload_length), static_cast<unsigned>(actual_length),
+                length_ok ? "ok" : "mismatch");
+    bool digest_ok = false;
+    if (length_ok) {
+        unsigned char digest[kMd5Bytes];
+        digest_ok = UnmaskAndDigest(actual_length, header.mask_key,
+                                    loaded.buffer.get() + kPackageHeaderBytes, digest) &&
+                    std::memcmp(digest, header.payload_md5, kMd5Bytes) == 0;
+        std::printf("digest: %s\n", digest_ok ? "matches" : "differs");
+    } else {
+        std::printf("digest: not checked\n");
+    }
+    return magic_ok && length_ok && digest_ok ? kExitOk : kExitFailed;
+}
+
+int UnpackCommand(const std::wstring& package, const std::wstring& output) {
+    const int result = DecodePackageFile(package.c_str(), output.c_str());
+    std::printf("result %d: %s\n", result, DescribeDecodeResult(result));
+    return result == kDecodeOk ? kExitOk : kExitFailed;
+}
