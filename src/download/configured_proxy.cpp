@@ -1,0 +1,3 @@
+#include "download/configured_proxy.h"
+
+ConfiguredProxy g_configuredProxy = {};

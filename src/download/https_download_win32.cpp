@@ -1,0 +1,128 @@
+// curl.h brings winsock2.h, which must come before windows.h.
+#include <curl/curl.h>
+
+#include "download/https_download.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "app/debug_trace.h"
+#include "download/send_progress.h"
+#include "system/old_windows.h"
+
+namespace {
+
+// libcurl asks for at least CURL_ERROR_SIZE (256) bytes.
+constexpr int kErrorBufferBytes = 260;
+static_assert(kErrorBufferBytes >= CURL_ERROR_SIZE, "libcurl's error text must fit");
+
+// libcurl has no stall detection of its own: a transfer that moves less than one byte a second
+// for this long, or a connect that takes longer, ends as a failure instead of hanging the attempt.
+constexpr long kStallSeconds = 30;
+constexpr long kConnectSeconds = 30;
+
+struct CurlEasyCleanup {
+    void operator()(CURL* pCurl) const { curl_easy_cleanup(pCurl); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyCleanup>;
+
+struct FileClose {
+    void operator()(FILE* pFile) const { std::fclose(pFile); }
+};
+using File = std::unique_ptr<FILE, FileClose>;
+
+// Traces ANSI text as one wide line.
+void TraceAnsi(const char* szText) {
+    wchar_t szWide[kHttpsUrlBytes] = {};
+    if (MultiByteToWideChar(CP_ACP, 0, szText, -1, szWide, kHttpsUrlBytes) == 0) {
+        szWide[0] = L'\0';
+    }
+    DebugTrace(L"%s", szWide);
+}
+
+// A byte count of libcurl as an integer, truncated, and clamped where an int cannot hold it.
+int ToProgressCount(double dBytes) {
+    if (!(dBytes >= 1.0)) return 0;
+    return dBytes < static_cast<double>(INT_MAX) ? static_cast<int>(dBytes) : INT_MAX;
+}
+
+void SetProxy(CURL* pCurl, const wchar_t* szProxy) {
+    const wchar_t* szCurlProxy = CurlProxyText(szProxy);
+    if (!szCurlProxy) return;
+    // libcurl keeps its own copy, so the ANSI text goes as soon as it has been set.
+    const std::unique_ptr<char[]> szAnsiProxy = ToAnsiString(szCurlProxy);
+    if (szAnsiProxy) curl_easy_setopt(pCurl, CURLOPT_PROXY, szAnsiProxy.get());
+}
+
+// Runs the transfer into szSaveFile; true when libcurl finished it and the file holds it all.
+bool Transfer(CURL* pCurl, const wchar_t* szSaveFile) {
+    File file(_wfopen(szSaveFile, L"wb"));
+    if (!file) {
+        DebugTrace(L"_tfopen failed");
+        return false;
+    }
+    curl_easy_setopt(pCurl, CURLOPT_WRITEDATA, file.get());
+    const CURLcode code = curl_easy_perform(pCurl);
+    // Closing flushes the last buffered bytes: a failure there loses part of the body.
+    const bool bClosed = std::fclose(file.release()) == 0;
+    const bool bOk = code == CURLE_OK && bClosed;
+    DebugTrace(bOk ? L"download url ok" : L"download url failed");
+    return bOk;
+}
+
+}  // namespace
+
+int CurlProgressCallback(void* clientp, double dDownloadTotal, double dDownloaded,
+                         double /*dUploadTotal*/, double /*dUploaded*/) {
+    const int nTotal = ToProgressCount(dDownloadTotal);
+    if (nTotal == 0) return 0;
+    const HWND hWndProgress = static_cast<HWND>(clientp);
+    if (!hWndProgress) return 0;
+    SendProgress(nTotal, ToProgressCount(dDownloaded), hWndProgress);
+    return 0;
+}
+
+int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar_t* szSaveFile,
+                       HWND hWndProgress, std::atomic<LONG>* pnPercent) {
+    OutputDebugStringA("vao ham DownloadURLByHTTPS");
+    char szHttpsUrl[kHttpsUrlBytes] = {};
+    if (!MakeHttpsURL(szUrl, szHttpsUrl) || !EscapeURLSpaces(szHttpsUrl)) return -1;
+    TraceAnsi(szHttpsUrl);
+
+    // Asked on every call and never undone: later calls find it done.
+    curl_global_init(CURL_GLOBAL_ALL);
+    char szError[kErrorBufferBytes] = {};
+    bool bOk = false;
+    if (CurlEasy curl{curl_easy_init()}) {
+        CURL* pCurl = curl.get();
+        curl_easy_setopt(pCurl, CURLOPT_URL, szHttpsUrl);
+        curl_easy_setopt(pCurl, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(pCurl, CURLOPT_NOPROGRESS, 0L);
+        // This progress function takes its byte counts as doubles, which the newer one does not.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        curl_easy_setopt(pCurl, CURLOPT_PROGRESSFUNCTION, CurlProgressCallback);
+#pragma GCC diagnostic pop
+        if (pnPercent) pnPercent->store(0);
+        curl_easy_setopt(pCurl, CURLOPT_PROGRESSDATA, static_cast<void*>(hWndProgress));
+        curl_easy_setopt(pCurl, CURLOPT_FAILONERROR, 1L);
+        curl_easy_setopt(pCurl, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(pCurl, CURLOPT_WRITEFUNCTION, std::fwrite);
+        curl_easy_setopt(pCurl, CURLOPT_ERRORBUFFER, szError);
+        curl_easy_setopt(pCurl, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+        curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+        // The old systems' TLS cannot check today's certificate chains.
+        if (IsOldWindows()) curl_easy_setopt(pCurl, CURLOPT_SSL_VERIFYPEER, 0L);
+        SetProxy(pCurl, szProxy);
+        bOk = Transfer(pCurl, szSaveFile);
+    }
+
+    if (bOk) {
+        OutputDebugStringA("Success,End DownloadURLByHTTPS");
+        return 1;
+    }
+    DebugTrace(L"Download curl failed");
+    TraceAnsi(szError);
+    return -1;
+}

@@ -1,0 +1,11 @@
+#include "download/send_progress.h"
+
+#include <commctrl.h>
+
+#include "download/progress_percent.h"
+
+void SendProgress(int nTotal, int nReceived, HWND hWndProgress) {
+    std::int32_t position = 0;
+    if (!ProgressPosition(nTotal, nReceived, &position)) return;
+    SendMessageW(hWndProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}

@@ -1,0 +1,91 @@
+#include "download/winhttp_wrapper.h"
+
+#include <cwchar>
+
+#include "download/configured_proxy.h"
+#include "download/winhttp_lib_log.h"
+
+namespace {
+
+// Frees the strings that automatic discovery allocated, whatever became of the session.
+class ProxyInfoOwner {
+  public:
+    ProxyInfoOwner() = default;
+    ProxyInfoOwner(const ProxyInfoOwner&) = delete;
+    ProxyInfoOwner& operator=(const ProxyInfoOwner&) = delete;
+    ~ProxyInfoOwner() {
+        if (info.lpszProxy != nullptr) GlobalFree(info.lpszProxy);
+        if (info.lpszProxyBypass != nullptr) GlobalFree(info.lpszProxyBypass);
+    }
+    WINHTTP_PROXY_INFO info = {};
+};
+
+// "host:port" of the configured proxy, cut rather than overrun.
+constexpr int kProxyTextChars = kConfiguredProxyChars + 16;
+
+}  // namespace
+
+WinHttpHandle WinHttpWrapper::WrapperOpen(DWORD dwType, const wchar_t* szUrl) {
+    switch (dwType) {
+        case WinHTTP_Download_Type_Direct_Connect:
+            WinHTTPLibLog(L"WrapperOpen type WinHTTP_Download_Type_Direct_Connect, szAgent=%s",
+                          szDefaultAgent);
+            return WinHttpHandle(
+                m_api, m_api.WinHttpOpen(szDefaultAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                         WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        case WinHTTP_Download_Type_By_Default_Proxy:
+            WinHTTPLibLog(L"WrapperOpen type WinHTTP_Download_Type_By_Default_Proxy, szAgent=%s",
+                          szDefaultAgent);
+            return WinHttpHandle(
+                m_api, m_api.WinHttpOpen(szDefaultAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                         WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        case WinHTTP_Download_Type_By_IE_Proxy:
+            WinHTTPLibLog(L"WrapperOpen type WinHTTP_Download_Type_By_IE_Proxy, szAgent=%s",
+                          szDefaultAgent);
+            return OpenWithIEProxy(szUrl);
+        case WinHTTP_Download_Type_By_User_Config_Proxy: {
+            WinHTTPLibLog(
+                L"WrapperOpen type WinHTTP_Download_Type_By_User_Config_Proxy, szAgent=%s",
+                szDefaultAgent);
+            wchar_t szProxy[kProxyTextChars];
+            _snwprintf(szProxy, kProxyTextChars - 1, L"%s:%d", g_configuredProxy.szHost,
+                       g_configuredProxy.nPort);
+            szProxy[kProxyTextChars - 1] = L'\0';
+            return WinHttpHandle(
+                m_api, m_api.WinHttpOpen(szDefaultAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, szProxy,
+                                         L"<local>", 0));
+        }
+        default:
+            return WinHttpHandle();
+    }
+}
+
+WinHttpHandle WinHttpWrapper::OpenWithIEProxy(const wchar_t* szUrl) {
+    // Settings without a static proxy list never give a session, even with discovery on.
+    if (!m_iepcfg || m_iepcfg->lpszProxy == nullptr) {
+        if (!LoadIEProxyConfig() || m_iepcfg->lpszProxy == nullptr) return WinHttpHandle();
+    }
+    WinHttpHandle session(m_api,
+                          m_api.WinHttpOpen(szDefaultAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                                            m_iepcfg->lpszProxy, m_iepcfg->lpszProxyBypass, 0));
+    if (!session || !m_iepcfg->fAutoDetect) return session;
+
+    WinHTTPLibLogLine(L"WrapperOpen: m_iepcfg.fAutoDetect = TRUE");
+    WINHTTP_AUTOPROXY_OPTIONS options = {};
+    options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.lpszAutoConfigUrl = m_iepcfg->lpszAutoConfigUrl;
+    options.fAutoLogonIfChallenged = TRUE;
+    ProxyInfoOwner proxy;
+    if (!m_api.WinHttpGetProxyForUrl(session.get(), szUrl, &options, &proxy.info)) {
+        options = {};
+        options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
+        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+        options.fAutoLogonIfChallenged = TRUE;
+        // A failed discovery is no failure: the session keeps the static proxy.
+        if (!m_api.WinHttpGetProxyForUrl(session.get(), szUrl, &options, &proxy.info)) {
+            return session;
+        }
+    }
+    m_api.WinHttpSetOption(session.get(), WINHTTP_OPTION_PROXY, &proxy.info, sizeof(proxy.info));
+    return session;
+}
