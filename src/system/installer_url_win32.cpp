@@ -1,0 +1,39 @@
+#include "system/installer_url.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "installer_url_config.h"
+
+namespace {
+
+constexpr int kUrlChars = 1024;
+const wchar_t kPackage64[] = QERV_UPDATE_SERVER L"QV3tup2015X64.exe";
+const wchar_t kPackage32[] = QERV_UPDATE_SERVER L"QV3tup2015.exe";
+static_assert(sizeof(kPackage64) / sizeof(wchar_t) <= kUrlChars,
+              "the package address must fit its buffer");
+
+using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+
+bool IsWow64() {
+    const HMODULE hKernel = LoadLibraryW(L"Kernel32.dll");
+    if (!hKernel) return false;
+    // Systems before XP SP2 lack the entry; they are all 32-bit.
+    const auto pIsWow64Process = reinterpret_cast<IsWow64ProcessFunction>(
+        reinterpret_cast<void*>(GetProcAddress(hKernel, "IsWow64Process")));
+    BOOL bWow64 = FALSE;
+    const bool bAnswered = pIsWow64Process && pIsWow64Process(GetCurrentProcess(), &bWow64);
+    FreeLibrary(hKernel);
+    return bAnswered && bWow64;
+}
+
+}  // namespace
+
+std::wstring GetInstallerURL() {
+    wchar_t szUrl[kUrlChars] = {};
+    wcsncpy(szUrl, IsWow64() ? kPackage64 : kPackage32, kUrlChars - 1);
+    return szUrl;
+}
+
+std::wstring GetAlternateInstallerURL() { return std::wstring(); }

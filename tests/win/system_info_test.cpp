@@ -1,0 +1,71 @@
+// System detection under Wine's 64-bit prefix, where this 32-bit program runs under WOW64.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/debug_trace.h"
+#include "system/installer_url.h"
+#include "system/old_windows.h"
+#include "system/os_description.h"
+
+namespace {
+
+bool EndsWith(const std::wstring& sText, const std::wstring& sTail) {
+    return sText.size() >= sTail.size() &&
+           sText.compare(sText.size() - sTail.size(), sTail.size(), sTail) == 0;
+}
+
+TEST(InstallerUrl, SixtyFourBitPackageUnderWow64) {
+    const std::wstring sUrl = GetInstallerURL();
+    EXPECT_TRUE(EndsWith(sUrl, L"/QV3tup2015X64.exe")) << sUrl;
+    EXPECT_EQ(sUrl.rfind(L"https://", 0), 0u) << sUrl;
+    EXPECT_TRUE(GetAlternateInstallerURL().empty());
+}
+
+TEST(OsDescription, DescribesWineAsWindows) {
+    wchar_t szDescription[kOsDescriptionChars];
+    // Twice: the second call finds COM security already set up.
+    for (int i = 0; i < 2; ++i) {
+        wmemset(szDescription, L'x', kOsDescriptionChars);
+        ASSERT_TRUE(GetOSDescription(szDescription));
+        const std::wstring sText(szDescription);
+        EXPECT_NE(sText.find(L"Windows"), std::wstring::npos) << sText;
+        EXPECT_NE(sText.find(L" version "), std::wstring::npos) << sText;
+        EXPECT_NE(sText.find(L" for x64"), std::wstring::npos) << sText;
+    }
+    EXPECT_FALSE(GetOSDescription(nullptr));
+}
+
+std::vector<std::wstring> g_traces;
+void Record(const wchar_t* szLine) { g_traces.push_back(szLine); }
+
+// A thread already in the multithreaded apartment cannot enter a single-threaded one.
+TEST(OsDescription, ComRefusalIsTracedAndFails) {
+    g_traces.clear();
+    SetDebugTraceObserver(Record);
+    bool bResult = true;
+    wchar_t szDescription[kOsDescriptionChars] = L"stale";
+    std::thread worker([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        bResult = GetOSDescription(szDescription);
+        CoUninitialize();
+    });
+    worker.join();
+    SetDebugTraceObserver(nullptr);
+    EXPECT_FALSE(bResult);
+    EXPECT_STREQ(szDescription, L"");
+    ASSERT_EQ(g_traces.size(), 1u);
+    EXPECT_EQ(g_traces[0], L"Failed to initialize COM library. Error code = " +
+                               std::to_wstring(static_cast<int>(RPC_E_CHANGED_MODE)));
+}
+
+TEST(OldWindows, WineIsNotOld) {
+    EXPECT_FALSE(IsOldWindows());
+    EXPECT_FALSE(IsOldWindows());
+}
+
+}  // namespace
