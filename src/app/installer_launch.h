@@ -1,0 +1,31 @@
+#pragma once
+
+// The last stage of the setup: start the installer with the user's first argument and a language
+// word, elevating through the shell when a plain start fails, then remove what can be removed now
+// and schedule the rest for the next restart.
+#include <string>
+
+#include "app/installer_launch_start.h"
+
+class SetupDialogView;
+
+// What the worker hands over; the names are those of its trace lines.
+struct InstallerLaunchInput {
+    std::wstring szFileSavePath;       // the installer, "SetupB.exe" in the download folder
+    std::wstring sArgumentFist;        // passed on unchanged, possibly empty
+    std::wstring sArgumentTotal;       // tested for the set-up-only switch
+    std::wstring sDownloadedPath;      // the package; empty in set-up-only mode
+    std::wstring sPathFileRun;         // the decoded installer; empty in set-up-only mode
+    std::wstring szDirectoryDownload;  // the download folder
+    std::wstring programFolder;        // where set-up-only mode finds the installer
+};
+
+enum class LaunchOutcome { kStartedDirectly, kStartedElevated, kElevationDeclined, kNotStarted };
+
+// Starts the installer through starter and cleans up after it, reading g_nLanguage for the
+// language word. The process is not ended here.
+LaunchOutcome RunInstallerLaunch(const InstallerLaunchInput& input, SetupDialogView& view,
+                                 const InstallerStarter& starter);
+
+// The launch with the system's process start, then ExitProcess(0) whatever happened.
+[[noreturn]] void LaunchInstaller(const InstallerLaunchInput& input, SetupDialogView& view);

@@ -1,0 +1,93 @@
+#include "app/installer_launch.h"
+
+#include "app/command_line.h"
+#include "app/debug_trace.h"
+#include "app/installer_launch_command.h"
+#include "app/message_table.h"
+#include "ui/setup_dialog_view.h"
+
+#include <windows.h>
+
+namespace {
+
+// An empty path is skipped rather than handed to the system, which would schedule or delete
+// whatever an empty name resolves to.
+void DeleteNow(const std::wstring& path) {
+    if (!path.empty()) DeleteFileW(path.c_str());
+}
+
+void RemoveFolderNow(const std::wstring& path) {
+    if (!path.empty()) RemoveDirectoryW(path.c_str());
+}
+
+void RemoveAtRestart(const std::wstring& path) {
+    if (!path.empty()) MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+// Pending removals run in the order they were registered, and a folder goes only once it is
+// empty, so the folder comes last.
+void ScheduleRemovals(const InstallerLaunchInput& input, const std::wstring& installer) {
+    RemoveAtRestart(input.sPathFileRun);
+    RemoveAtRestart(input.sDownloadedPath);
+    RemoveAtRestart(installer);
+    RemoveAtRestart(input.szDirectoryDownload);
+}
+
+LaunchOutcome StartElevated(const InstallerLaunchInput& input, const std::wstring& installer,
+                            SetupDialogView& view, const InstallerStarter& starter) {
+    wchar_t szParameters[kLaunchBufferChars] = {};
+    if (!ComposeElevatedParameters(input.sArgumentFist, g_nLanguage.load(), szParameters)) {
+        DebugTrace(L"Installer parameters do not fit: %s", input.sArgumentFist.c_str());
+        return LaunchOutcome::kNotStarted;
+    }
+    DWORD dwError = ERROR_SUCCESS;
+    if (starter.startElevated(view.MainWindow(), installer.c_str(), szParameters, &dwError)) {
+        view.EndSetupDialog();
+        // The running installer and its folder stay; the restart removes them.
+        DeleteNow(input.sDownloadedPath);
+        DeleteNow(input.sPathFileRun);
+        DeleteNow(installer);
+        RemoveFolderNow(input.szDirectoryDownload);
+        return LaunchOutcome::kStartedElevated;
+    }
+    if (dwError != ERROR_CANCELLED) return LaunchOutcome::kNotStarted;
+
+    starter.showElevationDeclined();
+    DeleteNow(input.sDownloadedPath);
+    DeleteNow(installer);
+    RemoveFolderNow(input.szDirectoryDownload);
+    return LaunchOutcome::kElevationDeclined;
+}
+
+}  // namespace
+
+LaunchOutcome RunInstallerLaunch(const InstallerLaunchInput& input, SetupDialogView& view,
+                                 const InstallerStarter& starter) {
+    const std::wstring installer = HasSwitch(input.sArgumentTotal, kSwitchSetupOnly)
+                                       ? InstallerNextToProgram(input.programFolder)
+                                       : input.szFileSavePath;
+
+    LaunchOutcome outcome = LaunchOutcome::kNotStarted;
+    wchar_t szProcessPath[kLaunchBufferChars] = {};
+    if (ComposeDirectCommandLine(installer, input.sArgumentFist, g_nLanguage.load(),
+                                 szProcessPath)) {
+        DebugTrace(L"szProcessPath: %s", szProcessPath);
+        if (starter.startDirect(szProcessPath)) outcome = LaunchOutcome::kStartedDirectly;
+    } else {
+        // Never started with a cut path. The elevated start takes the path on its own, so a long
+        // one may still be started that way.
+        DebugTrace(L"szProcessPath does not fit: %s", installer.c_str());
+    }
+
+    if (outcome == LaunchOutcome::kNotStarted && !installer.empty()) {
+        outcome = StartElevated(input, installer, view, starter);
+        if (outcome == LaunchOutcome::kElevationDeclined) return outcome;
+    }
+    ScheduleRemovals(input, installer);
+    return outcome;
+}
+
+void LaunchInstaller(const InstallerLaunchInput& input, SetupDialogView& view) {
+    RunInstallerLaunch(input, view, kSystemInstallerStarter);
+    ExitProcess(0);
+}

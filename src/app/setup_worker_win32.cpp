@@ -1,0 +1,116 @@
+#include "app/setup_worker.h"
+
+#include "app/command_line.h"
+#include "app/debug_trace.h"
+#include "app/installer_launch.h"
+#include "app/installer_launch_command.h"
+#include "app/message_table.h"
+#include "app/setup_worker_decode.h"
+#include "app/setup_worker_download.h"
+#include "app/setup_worker_folder.h"
+#include "app/setup_worker_outcome.h"
+#include "app/shared_state.h"
+#include "app/sleep.h"
+#include "download/download_file.h"
+#include "download/winhttp_wrapper.h"
+#include "system/installer_url.h"
+#include "ui/setup_dialog_view.h"
+
+#include <windows.h>
+
+#include <shlwapi.h>
+
+namespace {
+
+constexpr DWORD kModulePathChars = 1024;
+// The worker may start before the dialog is first shown; hiding then waits for it once.
+constexpr unsigned kHideRetryMs = 500;
+
+// The folder of the program's own executable, or empty when its path is unknown.
+std::wstring ProgramFolder() {
+    wchar_t szPath[kModulePathChars] = {};
+    const DWORD nLength = GetModuleFileNameW(nullptr, szPath, kModulePathChars);
+    if (nLength == 0 || nLength >= kModulePathChars) return {};
+    PathRemoveFileSpecW(szPath);
+    return szPath;
+}
+
+[[noreturn]] void EndAfterInitFailure(SetupDialogView& view) {
+    view.ShowMessageBox(GetMessageText(kMsgInitFailed).c_str(), MB_ICONERROR);
+    ExitProcess(0);
+}
+
+// The one download object lives for the rest of the process; the status line polls for it.
+void PublishDownloadObject() { g_pWinHttpWrapper.store(new WinHttpWrapper()); }
+
+// The record shared by the attempts lives for the rest of the process too: a cancelled attempt's
+// thread may still write to it after the worker has returned.
+DownloadThreadParam& DownloadRecord() {
+    static DownloadThreadParam record;
+    return record;
+}
+
+}  // namespace
+
+unsigned __stdcall SetupWorkerThread(void* pDialog) {
+    SetupDialogView& view = *static_cast<SetupDialogView*>(pDialog);
+    InstallerLaunchInput launch;
+    launch.programFolder = ProgramFolder();
+
+    launch.sArgumentFist = GetFirstArgument();
+    DebugTrace(L"sArgumentFist : %s", launch.sArgumentFist.c_str());
+    launch.sArgumentTotal = GetAllArguments();
+    DebugTrace(L"sArgumentTotal : %s", launch.sArgumentTotal.c_str());
+    const bool bDownloadOnly = HasSwitch(launch.sArgumentTotal, kSwitchDownloadOnly);
+    if (bDownloadOnly && !view.Hide()) {
+        SleepFor(kHideRetryMs);
+        view.Hide();
+    }
+
+    PublishDownloadObject();
+    const std::wstring url = GetInstallerURL();
+    std::wstring alternateUrl = GetAlternateInstallerURL();
+    if (alternateUrl.empty()) alternateUrl = url;
+    DebugTrace(L"Link %s %s", url.c_str(), alternateUrl.c_str());
+
+    if (view.MainWindow() == nullptr) EndAfterInitFailure(view);
+    DownloadFolder folder;
+    if (!CreateDownloadFolder(&folder)) EndAfterInitFailure(view);
+    launch.szDirectoryDownload = folder.szDirectoryDownload;
+    launch.szFileSavePath = folder.szFileSavePath;
+
+    if (!HasSwitch(launch.sArgumentTotal, kSwitchSetupOnly)) {
+        int bRet =
+            DownloadPackage(view, &DownloadRecord(), folder.szFileSavePath, url, alternateUrl);
+        if (bRet != 0) {
+            DecodedInstaller installer;
+            if (!DecodeInstaller(folder.szFileSavePath, folder.sDecodedPath,
+                                 folder.szDirectoryDownload, &bRet, &installer)) {
+                ExitProcess(0);
+            }
+            launch.sDownloadedPath = installer.sDownloadedPath;
+            launch.sPathFileRun = installer.sPathFileRun;
+            launch.szFileSavePath = installer.sPathFileRun;
+            DebugTrace(L"szFileSavePath: %s", launch.szFileSavePath.c_str());
+        }
+
+        ShowDownloadOutcome(
+            view, bRet != 0,
+            {launch.sDownloadedPath, launch.szFileSavePath, launch.szDirectoryDownload});
+        if (StopAtStopPoint()) return 0;
+        if (bRet == 0) {
+            ReportDownloadFailure(view, bDownloadOnly);
+            ExitProcess(0);
+        }
+    }
+
+    view.Hide();
+    if (bDownloadOnly) {
+        // A failed copy ends the run like a successful one.
+        const std::wstring target = launch.programFolder + L"\\" + kInstallerFileName;
+        CopyFileW(launch.szFileSavePath.c_str(), target.c_str(), FALSE);
+        view.EndSetupDialog();
+        return 0;
+    }
+    LaunchInstaller(launch, view);
+}

@@ -1,0 +1,271 @@
+// Detection of an installed edition against Wine's registry and real files: the folder named by
+// "szQervDir" is filled with the suite's files, its main executable a real PE with or without a
+// version resource, and stand-in uninstallers record how they were started.
+#include "install/installed_product.h"
+
+#include "app/message_table.h"
+#include "install/registry_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures_flow/fixture_programs.h"
+#include "fixtures_flow/registry_value_guard.h"
+#include "test_support.h"
+
+namespace {
+
+using flowfixtures::StartRecord;
+
+const wchar_t* const kSupportFiles[] = {L"QervSkinManager.dll", L"QervSkin.dll",
+                                        L"SkinResource.dll", L"QervLanguageVn.dll",
+                                        L"QervLanguageEn.dll"};
+
+// What the removal box was shown with, and the answer it gives.
+struct FakeBox {
+    int nShown = 0;
+    std::wstring text;
+    UINT nType = 0;
+    int nAnswer = IDCANCEL;
+};
+FakeBox g_box;
+
+int AnswerBox(const wchar_t* szText, UINT nType) {
+    ++g_box.nShown;
+    g_box.text = szText;
+    g_box.nType = nType;
+    return g_box.nAnswer;
+}
+
+std::wstring OwnPath() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+    return lstrcmpiW(a.c_str(), b.c_str()) == 0;
+}
+
+class InstalledProductTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_box = FakeBox();
+        g_nLanguage = kLanguageEnglish;
+        flowfixtures::DeleteMachineValue(kQervKey, kProductNameValue);
+        flowfixtures::DeleteMachineValue(kRunOnceKey, kRunOnceValue);
+        SetInstallDir(suite.path());
+    }
+    void TearDown() override { g_nLanguage = 0; }
+
+    static void SetInstallDir(const std::wstring& folder) {
+        ASSERT_TRUE(flowfixtures::WriteMachineString(kQervKey, kInstallDirValue, folder));
+    }
+
+    // The suite's files in the stored folder: mainExecutable (unless null), a PE with a version
+    // resource, and every support file but the one to leave out.
+    static void Install(const testsupport::TempDir& folder, const wchar_t* mainExecutable,
+                        const wchar_t* missingSupportFile = nullptr) {
+        if (mainExecutable != nullptr) {
+            ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_versioned", folder.File(mainExecutable)));
+        }
+        for (const wchar_t* file : kSupportFiles) {
+            if (missingSupportFile != nullptr && lstrcmpW(file, missingSupportFile) == 0) continue;
+            ASSERT_TRUE(testsupport::WriteBytes(folder.File(file), {}));
+        }
+    }
+    void Install(const wchar_t* mainExecutable, const wchar_t* missingSupportFile = nullptr) {
+        Install(suite, mainExecutable, missingSupportFile);
+    }
+
+    flowfixtures::RegistryValueGuard installDir{kQervKey, kInstallDirValue};
+    flowfixtures::RegistryValueGuard productName{kQervKey, kProductNameValue};
+    flowfixtures::RegistryValueGuard runOnce{kRunOnceKey, kRunOnceValue};
+    testsupport::TempDir suite;
+};
+
+struct InstallCase {
+    const wchar_t* szMainExecutable;
+    const wchar_t* szMissingSupportFile;
+    bool bInstalled;
+};
+
+TEST_F(InstalledProductTest, CompleteInstallationNeedsOneMainExecutableAndAllSupportFiles) {
+    const InstallCase kCases[] = {
+        {L"Qer.exe", nullptr, true},
+        {L"Qerv.exe", nullptr, true},
+        {L"QervLunet.exe", nullptr, true},
+        {nullptr, nullptr, false},
+        {L"Qerv.exe", kSupportFiles[0], false},
+        {L"Qerv.exe", kSupportFiles[1], false},
+        {L"Qerv.exe", kSupportFiles[2], false},
+        {L"Qerv.exe", kSupportFiles[3], false},
+        {L"Qerv.exe", kSupportFiles[4], false},
+    };
+    for (const InstallCase& c : kCases) {
+        testsupport::TempDir folder;
+        SetInstallDir(folder.path());
+        Install(folder, c.szMainExecutable, c.szMissingSupportFile);
+        InstalledProduct product;
+        EXPECT_EQ(product.IsInstalled(), c.bInstalled)
+            << (c.szMainExecutable ? c.szMainExecutable : L"no main executable") << ", missing "
+            << (c.szMissingSupportFile ? c.szMissingSupportFile : L"nothing");
+    }
+}
+
+TEST_F(InstalledProductTest, InstallFolderMustBeStoredAsAnExistingFolder) {
+    Install(L"Qerv.exe");
+    InstalledProduct product;
+
+    flowfixtures::DeleteMachineValue(kQervKey, kInstallDirValue);
+    EXPECT_FALSE(product.LocateFolders());
+    SetInstallDir(suite.File(L"Qerv.exe"));
+    EXPECT_FALSE(product.LocateFolders());
+    SetInstallDir(suite.File(L"missing"));
+    EXPECT_FALSE(product.LocateFolders());
+    const std::wstring expandable = suite.path();
+    ASSERT_TRUE(flowfixtures::WriteMachineValue(
+        kQervKey, kInstallDirValue, REG_EXPAND_SZ, expandable.c_str(),
+        static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t))));
+    EXPECT_FALSE(product.IsInstalled());
+    EXPECT_EQ(product.GetVersionedInstallDir(), L"");
+
+    SetInstallDir(suite.path());
+    ASSERT_TRUE(product.LocateFolders());
+    EXPECT_EQ(product.m_strInstallDir, suite.path());
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    EXPECT_EQ(product.m_strSystemDir, system);
+}
+
+TEST_F(InstalledProductTest, FilesAreLookedForInTheFolderOfTheirLocationKind) {
+    Install(L"Qerv.exe");
+    SetInstallDir(suite.path() + L"\\");
+    InstalledProduct product;
+    ASSERT_TRUE(product.LocateFolders());
+
+    EXPECT_TRUE(product.FileExistsIn(L"Qerv.exe", kInInstallDir));
+    EXPECT_FALSE(product.FileExistsIn(L"Qerv.exe", kInSystemDir));
+    EXPECT_TRUE(product.FileExistsIn(L"kernel32.dll", kInSystemDir));
+    EXPECT_FALSE(product.FileExistsIn(L"kernel32.dll", kInInstallDir));
+    EXPECT_FALSE(product.FileExistsIn(L"Qerv.exe", 3));
+    EXPECT_TRUE(product.IsInstalled());
+}
+
+TEST_F(InstalledProductTest, VersionedInstallDirNeedsAMainExecutableWithVersionStrings) {
+    Install(L"QervLunet.exe");
+    // Given back as stored, trailing backslash included.
+    SetInstallDir(suite.path() + L"\\");
+    EXPECT_EQ(InstalledProduct().GetVersionedInstallDir(), suite.path() + L"\\");
+
+    // The first main executable that exists is the one asked, even without a version resource.
+    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", suite.File(L"Qerv.exe")));
+    EXPECT_EQ(InstalledProduct().GetVersionedInstallDir(), L"");
+}
+
+TEST_F(InstalledProductTest, NoInstallationMeansNoBoxAndGoOn) {
+    Install(L"Qerv.exe", kSupportFiles[2]);
+    EXPECT_FALSE(CheckExistingInstallation(AnswerBox));
+
+    ASSERT_TRUE(testsupport::WriteBytes(suite.File(kSupportFiles[2]), {}));
+    DeleteFileW(suite.File(L"Qerv.exe").c_str());
+    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", suite.File(L"Qerv.exe")));
+    EXPECT_FALSE(CheckExistingInstallation(AnswerBox));
+    EXPECT_EQ(g_box.nShown, 0);
+}
+
+struct TextCase {
+    std::int32_t nLanguage;
+    const wchar_t* szStoredName;
+    const wchar_t* szExpectedStart;
+};
+
+TEST_F(InstalledProductTest, BoxNamesTheInstalledProductAndCancelStopsWithoutActing) {
+    Install(L"Qerv.exe");
+    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", suite.File(L"QervUnst.exe")));
+    const TextCase kCases[] = {
+        {kLanguageEnglish, L"Qerv Lunet X", L"Qerv Lunet X has already been installed"},
+        {kLanguageEnglish, nullptr, L"Qerv Antivirus Software has already been installed"},
+        {0, L"100% Qerv %s", L"Máy tính của bạn đã được cài sẵn 100% Qerv %s."},
+    };
+    for (const TextCase& c : kCases) {
+        g_nLanguage = c.nLanguage;
+        if (c.szStoredName != nullptr) {
+            ASSERT_TRUE(
+                flowfixtures::WriteMachineString(kQervKey, kProductNameValue, c.szStoredName));
+        } else {
+            flowfixtures::DeleteMachineValue(kQervKey, kProductNameValue);
+        }
+        g_box = FakeBox();
+
+        EXPECT_TRUE(CheckExistingInstallation(AnswerBox));
+        EXPECT_EQ(g_box.nShown, 1);
+        EXPECT_EQ(g_box.text.rfind(c.szExpectedStart, 0), 0u) << g_box.text;
+        EXPECT_EQ(g_box.nType, static_cast<UINT>(MB_OKCANCEL));
+    }
+    EXPECT_EQ(flowfixtures::ReadMachineText(kRunOnceKey, kRunOnceValue), L"");
+    Sleep(500);
+    EXPECT_FALSE(testsupport::FileExists(suite.File(L"QervUnst.exe.cmdline")));
+}
+
+struct UninstallerCase {
+    bool bMainUninstaller;
+    bool bLunetUninstaller;
+    const wchar_t* szStarted;
+    const wchar_t* szArguments;
+};
+
+TEST_F(InstalledProductTest, OkRegistersRunOnceAndStartsTheEditionsUninstaller) {
+    const UninstallerCase kCases[] = {
+        {true, true, L"QervUnst.exe", L"/Silent"},
+        {false, true, L"QervLunetUnst.exe", L"Silent"},
+        {false, false, nullptr, nullptr},
+    };
+    for (const UninstallerCase& c : kCases) {
+        testsupport::TempDir folder;
+        SetInstallDir(folder.path());
+        Install(folder, L"Qerv.exe");
+        if (c.bMainUninstaller) {
+            ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", folder.File(L"QervUnst.exe")));
+        }
+        if (c.bLunetUninstaller) {
+            ASSERT_TRUE(
+                flowfixtures::CopyFixture(L"flow_recorder", folder.File(L"QervLunetUnst.exe")));
+        }
+        flowfixtures::DeleteMachineValue(kRunOnceKey, kRunOnceValue);
+        g_box = FakeBox();
+        g_box.nAnswer = IDOK;
+
+        EXPECT_TRUE(CheckExistingInstallation(AnswerBox));
+        EXPECT_EQ(flowfixtures::ReadMachineText(kRunOnceKey, kRunOnceValue), OwnPath() + L'\0');
+        if (c.szStarted == nullptr) continue;
+        StartRecord record;
+        ASSERT_TRUE(flowfixtures::WaitForStartRecord(folder.File(c.szStarted), &record))
+            << c.szStarted;
+        EXPECT_NE(record.commandLine.find(c.szStarted), std::wstring::npos);
+        const std::wstring tail = std::wstring(L" ") + c.szArguments;
+        EXPECT_EQ(record.commandLine.substr(record.commandLine.size() - tail.size()), tail);
+        EXPECT_TRUE(SameFolder(record.currentFolder, folder.path())) << record.currentFolder;
+        // Only one uninstaller is started.
+        EXPECT_FALSE(c.bMainUninstaller &&
+                     testsupport::FileExists(folder.File(L"QervLunetUnst.exe.cmdline")));
+    }
+}
+
+TEST_F(InstalledProductTest, OldEditionIsFoundByItsExecutableAlone) {
+    ASSERT_TRUE(testsupport::WriteBytes(suite.File(L"Qerv2009.exe"), {}));
+    EXPECT_TRUE(IsOldEditionInstalled());
+    EXPECT_FALSE(CheckExistingInstallation(AnswerBox));
+
+    DeleteFileW(suite.File(L"Qerv2009.exe").c_str());
+    EXPECT_FALSE(IsOldEditionInstalled());
+    ASSERT_TRUE(testsupport::WriteBytes(suite.File(L"Qerv2009.exe"), {}));
+    flowfixtures::DeleteMachineValue(kQervKey, kInstallDirValue);
+    EXPECT_FALSE(IsOldEditionInstalled());
+}
+
+}  // namespace

@@ -1,0 +1,256 @@
+// The installer launch against real files, processes and the restart-removal list under Wine. The
+// direct start is real and its command line is recorded by a stand-in installer; the elevated
+// start and the box after a declined elevation go through fakes, since Wine never prompts.
+#include "app/installer_launch.h"
+#include "app/message_table.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures_flow/fixture_programs.h"
+#include "fixtures_flow/recording_view.h"
+#include "fixtures_flow/registry_value_guard.h"
+#include "test_support.h"
+
+namespace {
+
+using flowfixtures::StartRecord;
+
+constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
+
+// What the fakes were asked.
+struct FakeStarts {
+    int nDirect = 0;
+    bool bDirectResult = false;
+    int nElevated = 0;
+    HWND hWndOwner = nullptr;
+    std::wstring file;
+    std::wstring parameters;
+    bool bElevatedResult = true;
+    DWORD dwElevatedError = ERROR_SUCCESS;
+    int nDeclinedShown = 0;
+};
+FakeStarts g_fake;
+
+bool FakeDirect(wchar_t*) {
+    ++g_fake.nDirect;
+    return g_fake.bDirectResult;
+}
+
+bool FakeElevated(HWND hWndOwner, const wchar_t* szFile, const wchar_t* szParameters,
+                  DWORD* pdwError) {
+    ++g_fake.nElevated;
+    g_fake.hWndOwner = hWndOwner;
+    g_fake.file = szFile;
+    g_fake.parameters = szParameters;
+    if (!g_fake.bElevatedResult) *pdwError = g_fake.dwElevatedError;
+    return g_fake.bElevatedResult;
+}
+
+void FakeDeclinedBox() { ++g_fake.nDeclinedShown; }
+
+// The system's direct start with fake fallbacks; or fakes throughout.
+const InstallerStarter kRealDirectStarter = {kSystemInstallerStarter.startDirect, FakeElevated,
+                                             FakeDeclinedBox};
+const InstallerStarter kFakeStarter = {FakeDirect, FakeElevated, FakeDeclinedBox};
+
+// The paths scheduled for removal at restart, in order. The list holds pairs of strings, a
+// source and a target, and a removal has an empty target.
+std::vector<std::wstring> ScheduledRemovals() {
+    const std::wstring text = flowfixtures::ReadMachineText(kSessionManagerKey, kPendingValue);
+    std::vector<std::wstring> sources;
+    std::size_t at = 0;
+    while (at < text.size() && text[at] != L'\0') {
+        const std::size_t sourceEnd = text.find(L'\0', at);
+        std::wstring source = text.substr(at, sourceEnd - at);
+        if (source.rfind(L"\\??\\", 0) == 0) source.erase(0, 4);
+        sources.push_back(source);
+        const std::size_t targetEnd =
+            sourceEnd == std::wstring::npos ? sourceEnd : text.find(L'\0', sourceEnd + 1);
+        if (targetEnd == std::wstring::npos) break;
+        at = targetEnd + 1;
+    }
+    return sources;
+}
+
+class LaunchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_fake = FakeStarts();
+        g_nLanguage = 0;
+        input.szDirectoryDownload = downloads.File(L"0A3F.tmp");
+        ASSERT_TRUE(CreateDirectoryW(input.szDirectoryDownload.c_str(), nullptr));
+        input.sDownloadedPath = input.szDirectoryDownload + L"\\Setup.dat";
+        input.sPathFileRun = input.szDirectoryDownload + L"\\SetupB.exe";
+        input.szFileSavePath = input.sPathFileRun;
+        input.programFolder = program.path();
+        ASSERT_TRUE(testsupport::WriteBytes(input.sDownloadedPath, {'H', 'C', 'S', 'I'}));
+        ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", input.sPathFileRun));
+        // Nothing scheduled by an earlier run may be mistaken for this test's.
+        flowfixtures::DeleteMachineValue(kSessionManagerKey, kPendingValue);
+    }
+    void TearDown() override { g_nLanguage = 0; }
+
+    std::vector<std::wstring> AllFourScheduled() const {
+        return {input.sPathFileRun, input.sDownloadedPath, input.szFileSavePath,
+                input.szDirectoryDownload};
+    }
+
+    flowfixtures::RegistryValueGuard pending{kSessionManagerKey, kPendingValue};
+    testsupport::TempDir downloads;
+    testsupport::TempDir program;
+    InstallerLaunchInput input;
+    RecordingView view;
+};
+
+struct DirectCase {
+    std::int32_t nLanguage;
+    const wchar_t* szFirstArgument;
+    const wchar_t* szAfterPath;
+};
+
+TEST_F(LaunchTest, DirectStartGetsQuotedPathFirstArgumentAndLanguageWord) {
+    const DirectCase kCases[] = {
+        {0, L"", L"  x"},
+        {1, L"/abc", L" /abc /English"},
+        {2, L"/abc", L" /abc /Vietnamese"},
+        {0, L"a b", L" a b x"},
+    };
+    for (const DirectCase& c : kCases) {
+        SCOPED_TRACE(c.szAfterPath);
+        DeleteFileW((input.sPathFileRun + L".cmdline").c_str());
+        flowfixtures::DeleteMachineValue(kSessionManagerKey, kPendingValue);
+        g_nLanguage = c.nLanguage;
+        input.sArgumentFist = c.szFirstArgument;
+
+        EXPECT_EQ(RunInstallerLaunch(input, view, kRealDirectStarter),
+                  LaunchOutcome::kStartedDirectly);
+        StartRecord record;
+        ASSERT_TRUE(flowfixtures::WaitForStartRecord(input.sPathFileRun, &record));
+        EXPECT_EQ(record.commandLine, L"\"" + input.sPathFileRun + L"\"" + c.szAfterPath);
+        EXPECT_EQ(g_fake.nElevated, 0);
+        EXPECT_TRUE(view.calls.empty());
+        // Nothing is removed now; everything at the next restart.
+        EXPECT_TRUE(testsupport::FileExists(input.sDownloadedPath));
+        EXPECT_EQ(ScheduledRemovals(), AllFourScheduled());
+    }
+}
+
+TEST_F(LaunchTest, ElevatedStartFollowsAFailedDirectStart) {
+    g_nLanguage = 1;
+    input.sArgumentFist = L"/abc";
+
+    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kStartedElevated);
+    EXPECT_EQ(g_fake.nDirect, 1);
+    ASSERT_EQ(g_fake.nElevated, 1);
+    EXPECT_EQ(g_fake.file, input.szFileSavePath);
+    EXPECT_EQ(g_fake.parameters, L"/abc /English");
+    EXPECT_EQ(g_fake.hWndOwner, view.window);
+    EXPECT_EQ(view.calls, std::vector<std::wstring>{L"EndSetupDialog"});
+    // What is not in use goes at once, and everything is scheduled as well.
+    EXPECT_FALSE(testsupport::FileExists(input.sDownloadedPath));
+    EXPECT_FALSE(testsupport::FileExists(input.sPathFileRun));
+    EXPECT_FALSE(testsupport::FileExists(input.szDirectoryDownload));
+    EXPECT_EQ(ScheduledRemovals(), AllFourScheduled());
+}
+
+TEST_F(LaunchTest, DeclinedElevationTellsTheUserRemovesFilesAndSchedulesNothing) {
+    g_fake.bElevatedResult = false;
+    g_fake.dwElevatedError = ERROR_CANCELLED;
+
+    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kElevationDeclined);
+    EXPECT_EQ(g_fake.nDeclinedShown, 1);
+    EXPECT_TRUE(view.calls.empty());
+    EXPECT_FALSE(testsupport::FileExists(input.sDownloadedPath));
+    EXPECT_FALSE(testsupport::FileExists(input.szFileSavePath));
+    EXPECT_FALSE(testsupport::FileExists(input.szDirectoryDownload));
+    EXPECT_TRUE(ScheduledRemovals().empty());
+}
+
+TEST_F(LaunchTest, OtherElevationFailureSchedulesEverythingSilently) {
+    g_fake.bElevatedResult = false;
+    g_fake.dwElevatedError = ERROR_ACCESS_DENIED;
+
+    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kNotStarted);
+    EXPECT_EQ(g_fake.nDeclinedShown, 0);
+    EXPECT_TRUE(view.calls.empty());
+    EXPECT_TRUE(testsupport::FileExists(input.sDownloadedPath));
+    EXPECT_EQ(ScheduledRemovals(), AllFourScheduled());
+}
+
+TEST_F(LaunchTest, SetUpOnlyStartsTheInstallerNextToTheProgram) {
+    const std::wstring besideProgram = program.File(L"SetupB.exe");
+    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", besideProgram));
+    input.sArgumentTotal = L"/SetupOnly";
+    input.sDownloadedPath.clear();
+    input.sPathFileRun.clear();
+    input.szFileSavePath = input.szDirectoryDownload + L"\\Setup.dat";
+
+    EXPECT_EQ(RunInstallerLaunch(input, view, kRealDirectStarter), LaunchOutcome::kStartedDirectly);
+    StartRecord record;
+    ASSERT_TRUE(flowfixtures::WaitForStartRecord(besideProgram, &record));
+    EXPECT_EQ(record.commandLine, L"\"" + besideProgram + L"\"  x");
+    EXPECT_EQ(ScheduledRemovals(),
+              (std::vector<std::wstring>{besideProgram, input.szDirectoryDownload}));
+}
+
+TEST_F(LaunchTest, SetUpOnlyDeclinedElevationDeletesTheInstallerNextToTheProgram) {
+    const std::wstring besideProgram = program.File(L"SetupB.exe");
+    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", besideProgram));
+    input.sArgumentTotal = L"/SetupOnly";
+    input.sDownloadedPath.clear();
+    input.sPathFileRun.clear();
+    g_fake.bElevatedResult = false;
+    g_fake.dwElevatedError = ERROR_CANCELLED;
+
+    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kElevationDeclined);
+    EXPECT_EQ(g_fake.file, besideProgram);
+    EXPECT_FALSE(testsupport::FileExists(besideProgram));
+    EXPECT_TRUE(ScheduledRemovals().empty());
+}
+
+// A command line that does not fit is never started cut short: the elevated start, which takes
+// the path apart, is still tried while its parameters fit.
+TEST_F(LaunchTest, CommandLineThatDoesNotFitIsNotStarted) {
+    const std::wstring longInstaller = L"C:\\" + std::wstring(300, L'p') + L"\\SetupB.exe";
+    input.szFileSavePath = longInstaller;
+
+    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kStartedElevated);
+    EXPECT_EQ(g_fake.nDirect, 0);
+    EXPECT_EQ(g_fake.file, longInstaller);
+
+    g_fake = FakeStarts();
+    input.sArgumentFist = std::wstring(300, L'a');
+    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kNotStarted);
+    EXPECT_EQ(g_fake.nDirect, 0);
+    EXPECT_EQ(g_fake.nElevated, 0);
+
+    g_fake = FakeStarts();
+    input.sArgumentFist.clear();
+    input.sArgumentTotal = L"/SetupOnly";
+    input.programFolder = L"C:\\" + std::wstring(300, L'f');
+    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kNotStarted);
+    EXPECT_EQ(g_fake.nDirect, 0);
+    EXPECT_EQ(g_fake.nElevated, 0);
+}
+
+TEST(SystemInstallerStarter, ElevatedStartPassesFileAndParameters) {
+    testsupport::TempDir folder;
+    const std::wstring installer = folder.File(L"SetupB.exe");
+    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", installer));
+    DWORD dwError = ERROR_SUCCESS;
+
+    ASSERT_TRUE(kSystemInstallerStarter.startElevated(nullptr, installer.c_str(), L"/abc /English",
+                                                      &dwError));
+    StartRecord record;
+    ASSERT_TRUE(flowfixtures::WaitForStartRecord(installer, &record));
+    EXPECT_NE(record.commandLine.find(L"SetupB.exe"), std::wstring::npos);
+    EXPECT_EQ(record.commandLine.substr(record.commandLine.size() - 14), L" /abc /English");
+}
+
+}  // namespace
