@@ -1,0 +1,44 @@
+#include "app/setup_app.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <memory>
+
+#include "ui/setup_dialog.h"
+
+namespace {
+
+struct HandleCloser {
+    void operator()(HANDLE hHandle) const { ::CloseHandle(hHandle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+}  // namespace
+
+BOOL CQervOnlineSetupApp::InitInstance() {
+    INITCOMMONCONTROLSEX icc = {};
+    icc.dwSize = sizeof(icc);
+    icc.dwICC = ICC_WIN95_CLASSES;
+    ::InitCommonControlsEx(&icc);
+
+    CWinApp::InitInstance();
+
+    UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+    if (mutex && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        // A copy is running already: this one ends at once, with no window and no message.
+        return FALSE;
+    }
+    // Without a mutex at all the setup still runs, as a first copy would.
+    // The dialog lives until the process ends: after a confirmed stop the worker and download
+    // threads may still reach it until the process is gone, and then find a destroyed window
+    // rather than a destroyed object.
+    CQervOnlineSetupDlg* dlg = new CQervOnlineSetupDlg;
+    m_pMainWnd = dlg;
+    dlg->DoModal();
+    dlg->RemoveTrayIcon();
+    m_pMainWnd = nullptr;
+    mutex.reset();
+    return FALSE;
+}

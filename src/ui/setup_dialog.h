@@ -1,0 +1,84 @@
+#pragma once
+
+// The setup's one window: a fixed-size modal dialog with the header picture, the animated status
+// line, the progress bar and the cancel button. It starts the status-line thread and the setup
+// worker, asks before stopping, and hides itself into the notification area after a while.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "ui/framework/dialog.h"
+#include "ui/framework/gdi.h"
+#include "ui/resource.h"
+#include "ui/setup_dialog_view.h"
+#include "ui/transparent_static.h"
+
+// The tray icon's callback message, the dialog's only message of its own.
+constexpr UINT WM_TRAY_NOTIFY = WM_USER + 1000;
+
+// The tray icon's identifier: any constant serves, as long as every call on the icon uses it.
+constexpr UINT kTrayIconId = 1;
+
+// How long the dialog stays shown before it goes to the tray, and the tray animation's period.
+constexpr UINT_PTR IDT_HIDE_TO_TRAY = 1000;
+constexpr UINT kHideToTrayMs = 40000;
+constexpr UINT_PTR IDT_TRAY_ANIMATION = 1001;
+constexpr UINT kTrayAnimationMs = 1000;
+
+class CQervOnlineSetupDlg : public CDialog, public SetupDialogView {
+  public:
+    explicit CQervOnlineSetupDlg(CWnd* pParent = nullptr);
+    ~CQervOnlineSetupDlg() override;
+
+    // Takes the icon out of the notification area, if it is there.
+    void RemoveTrayIcon();
+
+    // The dialog as the worker thread sees it; every call is safe from other threads.
+    HWND MainWindow() override;
+    HWND ProgressBar() override;
+    bool Hide() override;
+    void SetProgress(int percent) override;
+    void SetStatusText(const wchar_t* text) override;
+    void PauseStatusText() override;
+    void ResumeStatusText() override;
+    int ShowMessageBox(const wchar_t* text, UINT flags) override;
+    // Closes both thread handles (they keep running) and ends the modal run with 0.
+    void EndSetupDialog() override;
+
+  protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+
+  private:
+    // Initialisation.
+    void ApplyDialogTexts();
+    void ApplyDialogLayout();
+    void StartSetupThreads();
+
+    // Message handlers.
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnCancelButton();
+    void OnSysCommand(UINT nID);
+    BOOL OnEraseBkgnd(CDC* pDC);
+    void OnTimer(UINT_PTR nIDEvent);
+    LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+
+    // Asks whether to stop; on Yes ends the dialog after dwDelayMs.
+    void ConfirmStop(UINT nIconStyle, unsigned dwDelayMs);
+
+    // Tray icon.
+    BOOL InitTrayIcon();
+    void HideToTray();
+    void AnimateTrayIcon();
+
+    HICON m_hIcon;
+    CIcon m_hSmallIcon;
+    CTransparentStatic2 m_statusText;
+    HANDLE m_hWorkerThread = nullptr;
+    HANDLE m_hStatusThread = nullptr;
+    BOOL m_bInTray = FALSE;
+    NOTIFYICONDATAW m_nid{};
+    int m_nTrayFrame = 0;
+};
