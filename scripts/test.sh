@@ -52,8 +52,11 @@ echo "== host release build"
 build host-release || failed=$((failed + 1))
 
 echo "== windows build"
+windows_built=0
 if build windows; then
-  ctest --preset windows 2>&1 | tee "$log"
+  windows_built=1
+  # The dialog's tests need a display: a private Xvfb for the run.
+  xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" ctest --preset windows 2>&1 | tee "$log"
   tally_ctest
 else
   failed=$((failed + 1))
@@ -63,6 +66,21 @@ if [ -x tests/cross/package_cross.sh ]; then
   check "package made on one platform decodes on the other" \
     tests/cross/package_cross.sh build/host-release/tools/qerv-pack/qerv-pack \
     build/windows/tools/qerv-pack/qerv-pack.exe
+fi
+
+if [ $windows_built -eq 1 ] && ls tests/e2e/test_*.py >/dev/null 2>&1; then
+  echo "== end-to-end tests under Wine and Xvfb"
+  /usr/bin/python3 -m pytest -p no:cacheprovider -v tests/e2e 2>&1 | tee "$log"
+  summary=$(grep -E '^=+ .*(passed|failed|error).* in [0-9.]+s' "$log" | tail -n 1)
+  if [ -z "$summary" ]; then
+    failed=$((failed + 1))
+  else
+    for kind in passed failed error; do
+      n=$(grep -oE "[0-9]+ $kind" <<<"$summary" | grep -oE '^[0-9]+' || true)
+      n=${n:-0}
+      if [ $kind = passed ]; then passed=$((passed + n)); else failed=$((failed + n)); fi
+    done
+  fi
 fi
 
 echo

@@ -4,17 +4,20 @@
 #   /redirect/NAME answers 302 to https://127.0.0.1:PORT/NAME;
 #   the scripted fault server (tests/servers/fault_server.py) over HTTP and HTTPS;
 #   tinyproxy as an open forward proxy, and a second one that wants Basic credentials
-#   (user "qerv", password "secret") and so answers 407.
+#   (user "qerv", password "secret") and so answers 407. Only the proxies resolve the name
+#   qerv-update.test (to 127.0.0.1): through them it reaches these servers, directly it fails.
 # The command learns where they are from the environment:
 #   QERV_TEST_HTTPS_PORT, QERV_TEST_HTTP_PORT, QERV_TEST_WWW (document root, Linux path),
 #   QERV_TEST_WWW_WIN (the same folder as Wine sees it), QERV_TEST_FAULT_HTTP_PORT,
 #   QERV_TEST_FAULT_HTTPS_PORT, QERV_TEST_PROXY_PORT, QERV_TEST_AUTH_PROXY_PORT and
 #   QERV_TEST_CERT (the server certificate, PEM, Linux path).
 # The servers listen on 127.0.0.1 only and end by themselves after QERV_SERVER_LIFETIME seconds
-# even if this script is killed.
+# even if this script is killed. QERV_HTTPS_PORT fixes the HTTPS port (the setup has its server
+# address compiled in).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 lifetime=${QERV_SERVER_LIFETIME:-900}
+proxy_only_host=qerv-update.test
 
 run=$(mktemp -d /tmp/qerv-servers.XXXXXX)
 chmod 755 "$run"
@@ -41,7 +44,8 @@ fi
 www=$run/www
 mkdir -p "$www" "$run/tmp"
 printf 'hello from nginx\n' >"$www/hello.txt"
-https_port=$(free_port)
+# The setup has its server address compiled in, so its tests ask for a fixed HTTPS port.
+https_port=${QERV_HTTPS_PORT:-$(free_port)}
 http_port=$(free_port)
 
 cat >"$run/nginx.conf" <<CONF
@@ -80,6 +84,7 @@ pids+=($!)
 
 proxy_port=$(free_port)
 auth_proxy_port=$(free_port)
+{ cat /etc/hosts; echo "127.0.0.1 $proxy_only_host"; } >"$run/hosts"
 for kind in open auth; do
   port=$proxy_port
   auth=
@@ -98,7 +103,10 @@ PidFile "$run/tinyproxy-$kind.pid"
 DisableViaHeader Yes
 $auth
 CONF
-  timeout "$lifetime" tinyproxy -d -c "$run/tinyproxy-$kind.conf" >/dev/null 2>&1 &
+  # The proxies resolve the update server's test name, which nothing else on the machine does:
+  # a setup can then reach it through a proxy while its direct attempts fail.
+  timeout "$lifetime" unshare -m sh -c 'mount --bind "$1" /etc/hosts && shift && exec "$@"' sh "$run/hosts" \
+    tinyproxy -d -c "$run/tinyproxy-$kind.conf" >/dev/null 2>&1 &
   pids+=($!)
 done
 chmod 777 "$run"
