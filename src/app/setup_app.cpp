@@ -4,18 +4,8 @@
 
 #include <commctrl.h>
 
-#include <memory>
-
+#include "app/scoped_handle.h"
 #include "ui/setup_dialog.h"
-
-namespace {
-
-struct HandleCloser {
-    void operator()(HANDLE hHandle) const { ::CloseHandle(hHandle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
-}  // namespace
 
 BOOL CQervOnlineSetupApp::InitInstance() {
     INITCOMMONCONTROLSEX icc = {};
@@ -25,8 +15,8 @@ BOOL CQervOnlineSetupApp::InitInstance() {
 
     CWinApp::InitInstance();
 
-    UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
-    if (mutex && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ScopedHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+    if (mutex.valid() && ::GetLastError() == ERROR_ALREADY_EXISTS) {
         // A copy is running already: this one ends at once, with no window and no message.
         return FALSE;
     }

@@ -2,29 +2,11 @@
 
 #include <windows.h>
 
+#include "app/scoped_handle.h"
+
 namespace {
 
 constexpr DWORD kTokenGroupsBytes = 10240;
-
-// Closes a handle on every path out of the scope that took it.
-class ScopedHandle {
-  public:
-    explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~ScopedHandle() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    HANDLE* receive() { return &handle_; }
-    HANDLE get() const { return handle_; }
-    void reset() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-  private:
-    HANDLE handle_;
-};
 
 }  // namespace
 

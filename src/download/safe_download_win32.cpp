@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "download/owned_file_handle.h"
+#include "app/scoped_handle.h"
 #include "download/url_normalize.h"
 #include "download/winhttp_lib_log.h"
 
@@ -116,7 +116,7 @@ DWORD WinHttpWrapper::SafeDownloadFile(const wchar_t* szPathUrl, const wchar_t* 
                   static_cast<int>(dwTotal));
 
     DeleteFileW(szPathSaveFile);
-    OwnedFileHandle file(CreateFileW(szPathSaveFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+    ScopedHandle file(CreateFileW(szPathSaveFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         m_dwStatus = WinHTTP_Download_Status_Error;
