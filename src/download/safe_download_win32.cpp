@@ -117,7 +117,7 @@ DWORD WinHttpWrapper::SafeDownloadFile(const wchar_t* szPathUrl, const wchar_t* 
 
     DeleteFileW(szPathSaveFile);
     ScopedHandle file(CreateFileW(szPathSaveFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         m_dwStatus = WinHTTP_Download_Status_Error;
         WinHTTPLibLogLine(L"SafeDownloadFile return by CreateFileW error");
