@@ -7,7 +7,8 @@
 
 class WinHttpWrapper;
 
-// Shared by the worker, the launcher and the download thread for the attempts of a run.
+// Shared by the worker and the launcher for the attempts of a run. It shows the attempt that runs
+// now; the download thread works on the attempt's own state, which the launcher copies here.
 struct DownloadThreadParam {
     const wchar_t* szUrl = nullptr;
     const wchar_t* szSaveFile = nullptr;

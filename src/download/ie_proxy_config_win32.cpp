@@ -1,6 +1,7 @@
 #include "download/ie_proxy_config.h"
 
 #include <cstdio>
+#include <cwchar>
 #include <initializer_list>
 #include <new>
 
@@ -19,6 +20,15 @@ IEProxyConfigPtr ReadIEProxyConfig(WinHttpApi& api) {
     return config;
 }
 
-void ProbeIEProxyConfig(WinHttpApi& api) {
-    if (!ReadIEProxyConfig(api)) fputws(L"Failed to get IE proxy configuration.\n", stderr);
+void ProbeIEProxyConfig(WinHttpApi& api, wchar_t* szProxy, size_t nProxyChars) {
+    if (szProxy != nullptr && nProxyChars > 0) szProxy[0] = L'\0';
+    const IEProxyConfigPtr config = ReadIEProxyConfig(api);
+    if (!config) {
+        fputws(L"Failed to get IE proxy configuration.\n", stderr);
+        return;
+    }
+    if (szProxy == nullptr || config->lpszProxy == nullptr) return;
+    // A cut list could name another host: a list that does not fit is not passed on.
+    const size_t nLength = wcsnlen(config->lpszProxy, nProxyChars);
+    if (nLength < nProxyChars) wmemcpy(szProxy, config->lpszProxy, nLength + 1);
 }

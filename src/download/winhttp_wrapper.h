@@ -38,6 +38,9 @@ class WinHttpWrapper {
     // Reads the Internet Explorer settings into m_iepcfg; a failed reading keeps the cache.
     bool LoadIEProxyConfig();
 
+    // The WinHTTP operations that this object's downloads go through.
+    WinHttpApi& Api() const { return m_api; }
+
     IEProxyConfigPtr m_iepcfg;
     std::atomic<DWORD> m_dwStatus{WinHTTP_Download_Status_Not_Started};
     std::atomic<DWORD> m_dwType{0};
