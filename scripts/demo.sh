@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, packs a sample installer with the host's
-# qerv-pack and unpacks it with the Windows build under Wine, then reports what happened.
+# The main job, end to end: installs what is missing, builds, packs a sample installer with the
+# publisher's tool qerv-pack, serves it over HTTPS from nginx on 127.0.0.1, runs the real
+# QervSetupOnline.exe under Wine (on a private Xvfb display when there is no DISPLAY) and reports
+# what happened: the dialog's status line and screenshots, the trace lines, the download trace
+# log, and the command line the installer was started with. Ends by itself; every server and Wine
+# process it starts is stopped.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -12,21 +16,7 @@ cmake --preset windows >/dev/null && cmake --build --preset windows
 out=${QERV_DEMO_DIR:-$root/artifacts/demo}
 rm -rf "$out"
 mkdir -p "$out"
-trap 'WINEPREFIX=$root/build/wineprefix wineserver -k >/dev/null 2>&1 || true' EXIT
+# Whatever happens, nothing of Wine stays behind.
+trap 'WINEPREFIX=$root/build/windows/wineprefix-demo wineserver -k >/dev/null 2>&1 || true' EXIT
 
-# A sample installer: a real Windows program of this build, so the bytes are those of a PE file.
-cp build/windows/tools/qerv-pack/qerv-pack.exe "$out/SampleInstaller.exe"
-host_pack=build/host-release/tools/qerv-pack/qerv-pack
-win_pack=build/windows/tools/qerv-pack/qerv-pack.exe
-
-echo "== packing on Linux"
-"$host_pack" pack "$out/SampleInstaller.exe" "$out/Setup.dat"
-"$host_pack" inspect "$out/Setup.dat"
-echo "== unpacking with the Windows build under Wine"
-scripts/wine-run.sh "$win_pack" unpack "Z:${out//\//\\}\\Setup.dat" "Z:${out//\//\\}\\SetupB.exe"
-if cmp -s "$out/SampleInstaller.exe" "$out/SetupB.exe"; then
-  echo "== result: the installer came back byte for byte ($(stat -c %s "$out/SetupB.exe") bytes) in $out"
-else
-  echo "== result: the unpacked installer differs from the original" >&2
-  exit 1
-fi
+/usr/bin/python3 scripts/demo_run.py "$out"

@@ -1,0 +1,149 @@
+"""How the download ends: a later connection type after failed direct attempts, every attempt
+failing (shown, or only traced in a hidden run), and a package that cannot be decoded."""
+import struct
+
+import pytest
+
+from harness import (APP_CAPTION, HIDDEN_RUN_FLASH_S, HKLM_QERV, IE_CONNECTIONS,
+                     PROXY_NAME_SETUP_EXE, RECORDER_EXE, WINHTTP_CONNECTIONS, answer, boxes, pack,
+                     read_recorded, visible_dialog, wait_for_file)
+
+# Messages 5, 4, 8, 2 and 1 in Vietnamese (no language stored).
+SWITCH_TO_IE_PROXY = ("Có lỗi trong quá trình tải qua proxy mặc định. Chuyển sang tải qua cấu hình "
+                      "IE proxy")
+SWITCH_TO_DEFAULT_PROXY = ("Có lỗi trong quá trình tải trực tiếp bộ cài đặt. Chuyển sang tải qua "
+                           "proxy mặc định")
+DEFAULT_PROXY_PREFIX = "Tải qua proxy mặc định:  "
+COMPLETED = "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt"
+FAILED = "Có lỗi trong quá trình tải về. Bạn vui lòng thử lại sau!"
+FAILED_ENGLISH = "Errors occur when downloading. Please try again latter!"
+
+DIRECT = "WrapperOpen type WinHTTP_Download_Type_Direct_Connect"
+IE_PROXY = "WrapperOpen type WinHTTP_Download_Type_By_IE_Proxy"
+DEFAULT_PROXY = "WrapperOpen type WinHTTP_Download_Type_By_Default_Proxy"
+
+
+def winhttp_settings(proxy):
+    """WinHTTP's default proxy as "netsh winhttp set proxy" stores it: version 0x18, a counter,
+    the flags (direct and proxy), then the proxy list and the bypass list, each with its length."""
+    text = proxy.encode("ascii")
+    return struct.pack("<IIII", 0x18, 0, 3, len(text)) + text + struct.pack("<I", 0)
+
+
+def ie_settings(proxy):
+    """Internet Explorer's connection settings as its options dialog stores them: version 0x46,
+    a counter, the flags (direct and proxy, no automatic detection), the proxy list, the bypass
+    list and the configuration script address, each with its length, then reserved bytes."""
+    text = proxy.encode("ascii")
+    return (struct.pack("<IIII", 0x46, 0, 3, len(text)) + text + struct.pack("<II", 0, 0)
+            + bytes(32))
+
+
+def wrapper_opens(log_lines):
+    return [line.split(",")[0] for line in log_lines if line.startswith("WrapperOpen type ")]
+
+
+def notices_in_order(texts):
+    return [text for text in texts if text in (SWITCH_TO_IE_PROXY, SWITCH_TO_DEFAULT_PROXY)]
+
+
+@pytest.mark.parametrize("settings, notices, attempts, winhttp_sessions", [
+    # The user's Internet Explorer proxy: the third attempt, through libcurl, which takes the
+    # proxy list from those settings.
+    pytest.param((IE_CONNECTIONS, "DefaultConnectionSettings", ie_settings), [SWITCH_TO_IE_PROXY],
+                 3, [DIRECT, DIRECT], id="ie-proxy"),
+    # WinHTTP's default proxy: the fifth attempt, on the WinHTTP path.
+    pytest.param((WINHTTP_CONNECTIONS, "WinHttpSettings", winhttp_settings),
+                 [SWITCH_TO_IE_PROXY, SWITCH_TO_DEFAULT_PROXY], 5,
+                 [DIRECT, DIRECT, IE_PROXY, IE_PROXY, DEFAULT_PROXY], id="default-proxy"),
+])
+def test_direct_attempts_fail_and_a_proxy_works(wine, servers, registry, publish, watch,
+                                                start_setup, trace_log, settings, notices,
+                                                attempts, winhttp_sessions):
+    key, name, encode = settings
+    proxy = f"127.0.0.1:{servers['QERV_TEST_PROXY_PORT']}"
+    # Internet Explorer's settings live in the user's own hive, which has one view only.
+    registry.set(key, name, "REG_BINARY", encode(proxy).hex(),
+                 view=None if key == IE_CONNECTIONS else "/reg:32")
+    publish()
+    windows = watch()
+    run = start_setup("/abc", program=PROXY_NAME_SETUP_EXE)
+    assert run.wait() == 0
+
+    texts = windows.status_texts()
+    assert notices_in_order(texts) == notices
+    assert texts[-1] == COMPLETED
+    if DEFAULT_PROXY in winhttp_sessions:
+        assert any(text.startswith(DEFAULT_PROXY_PREFIX) for text in texts)
+    assert run.traces.count("Start DownloadThread") == attempts
+    assert any("Could not resolve host: qerv-update.test" in text for text in run.traces)
+    assert wrapper_opens(trace_log()) == winhttp_sessions
+
+    installer = run.download_folder() / "SetupB.exe"
+    command_line, _ = read_recorded(wait_for_file(installer.with_name("SetupB.exe.cmdline")))
+    assert command_line == f'"{wine.windows_path(installer)}" /abc x'
+
+
+def test_all_attempts_failing_are_shown_and_clean_up(wine, display, watch, start_setup, trace_log):
+    # Nothing is published: every attempt gets 404.
+    windows = watch()
+    run = start_setup()
+    box = windows.wait(lambda w: any(b["title"] == APP_CAPTION for b in boxes(w)), timeout=90,
+                       what="the failure box")
+    box_window = boxes(box)[0]
+    assert box_window["text"] == FAILED
+    dialog = visible_dialog(box)
+    assert dialog["status"] == FAILED
+    assert dialog["progress"] == 0
+    # The folder is gone before the user is told.
+    assert not run.download_folder().exists()
+    assert "pqrlo - 1: bRet = 0" in run.traces
+
+    texts = windows.status_texts()
+    assert notices_in_order(texts) == [SWITCH_TO_IE_PROXY, SWITCH_TO_DEFAULT_PROXY]
+    assert texts[-1] == FAILED
+    assert run.traces.count("Start DownloadThread") == 6
+    log = trace_log()
+    assert wrapper_opens(log) == [DIRECT, DIRECT, IE_PROXY, IE_PROXY, DEFAULT_PROXY,
+                                  DEFAULT_PROXY]
+    assert "SafeDownloadFile: authentication failed, dwLastStatus = 404" in log
+
+    answer(display, box_window, "OK")
+    assert run.wait(timeout=15) == 0
+
+
+def test_all_attempts_failing_in_a_hidden_run_are_only_traced(registry, watch, start_setup):
+    # English, so that the debugger output (ANSI text) carries the message unchanged.
+    registry.set(HKLM_QERV, "fGiaodien", "REG_DWORD", 1)
+    windows = watch()
+    run = start_setup("/DownloadOnly")
+    assert run.wait(timeout=90) == 0
+
+    assert run.traces[-1] == FAILED_ENGLISH
+    assert not run.download_folder().exists()
+    assert not (run.folder / "SetupB.exe").exists()
+    assert not windows.any_box()
+    assert windows.shown_seconds() < HIDDEN_RUN_FLASH_S
+
+
+def corrupt_payload(path):
+    data = bytearray(path.read_bytes())
+    data[-1] ^= 0xFF
+    path.write_bytes(bytes(data))
+
+
+@pytest.mark.parametrize("make_package", [
+    pytest.param(lambda path: path.write_bytes(b"MZ not a package at all" * 64), id="no-header"),
+    pytest.param(lambda path: (pack(RECORDER_EXE, path), corrupt_payload(path)),
+                 id="digest-mismatch"),
+])
+def test_package_that_fails_decoding_ends_silently(publish, watch, start_setup, make_package):
+    make_package(publish(raw=b""))
+    windows = watch()
+    run = start_setup("/abc")
+    assert run.wait() == 0
+
+    assert run.traces[-1].startswith("MoveFileEx eror: ")
+    folder = run.download_folder()
+    assert sorted(p.name for p in folder.iterdir()) == ["Setup.dat"]
+    assert not windows.any_box()

@@ -1,0 +1,118 @@
+"""The four ways the setup can be run, and a second copy started beside a running one."""
+import re
+import time
+
+from harness import (CAPTION, HIDDEN_RUN_FLASH_S, PENDING_KEY, RECORDER_EXE, dialogs,
+                     read_recorded, visible_dialog, wait_for_file)
+
+# Message 2 in Vietnamese, the language of a machine without the suite.
+COMPLETED_VI = "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt"
+
+
+def pending_removals(wine):
+    """The paths scheduled for removal at the next restart, in order. reg shows the list as
+    \\??\\SOURCE\\0\\0 pairs (an empty target: removal); a name may itself hold \\0."""
+    data = wine.reg_query(PENDING_KEY, "PendingFileRenameOperations", view=None) or ""
+    return re.findall(r"\\\?\?\\(.+?)\\0(?:\\0|$)", data)
+
+
+class TestModes:
+    def test_no_switch_downloads_and_starts_the_installer(self, wine, publish, watch, start_setup):
+        publish()
+        windows = watch()
+        run = start_setup()
+        shown = windows.wait(visible_dialog, what="the setup dialog")
+        assert visible_dialog(shown)["title"] == CAPTION
+        assert run.wait() == 0
+
+        folder = run.download_folder()
+        installer = folder / "SetupB.exe"
+        command_line, _ = read_recorded(wait_for_file(folder / "SetupB.exe.cmdline"))
+        # No argument and no language stored: the quoted path, two spaces and x.
+        assert command_line == f'"{wine.windows_path(installer)}"  x'
+        assert installer.read_bytes() == RECORDER_EXE.read_bytes()
+        assert (folder / "Setup.dat").exists() and not (folder / "DeSetup.dat").exists()
+
+        # One attempt, the first, was enough; the user was told before the window went.
+        assert run.traces.count("Start DownloadThread") == 1
+        assert "DownloadFile 1" not in run.traces
+        assert windows.status_texts()[-1] == COMPLETED_VI
+        assert not any(window["visible"] for window in dialogs(windows.latest()))
+        assert not windows.any_box()
+
+        # Everything it downloaded goes at the next restart, the folder last.
+        windows_folder = wine.windows_path(folder)
+        mine = [path for path in pending_removals(wine) if path.startswith(windows_folder)]
+        assert mine == [f"{windows_folder}\\SetupB.exe", f"{windows_folder}\\Setup.dat",
+                        f"{windows_folder}\\SetupB.exe", windows_folder]
+
+    def test_download_only_copies_the_installer_beside_the_program(self, publish, watch,
+                                                                  start_setup):
+        publish()
+        windows = watch()
+        run = start_setup("/DownloadOnly")
+        assert run.wait() == 0
+
+        beside = run.folder / "SetupB.exe"
+        assert beside.read_bytes() == RECORDER_EXE.read_bytes()
+        folder = run.download_folder()
+        assert sorted(p.name for p in folder.iterdir()) == ["Setup.dat", "SetupB.exe"]
+        # Nothing was started.
+        assert not (folder / "SetupB.exe.cmdline").exists()
+        assert not (run.folder / "SetupB.exe.cmdline").exists()
+        # No window to speak of and no box.
+        assert windows.shown_seconds() < HIDDEN_RUN_FLASH_S
+        assert not windows.any_box()
+
+    def test_setup_only_starts_the_installer_beside_the_program(self, wine, watch, start_setup,
+                                                                setup_folder):
+        # Nothing is published: a download would fail.
+        installer = setup_folder / "SetupB.exe"
+        installer.write_bytes(RECORDER_EXE.read_bytes())
+        windows = watch()
+        run = start_setup("/SetupOnly")
+        assert run.wait() == 0
+
+        command_line, _ = read_recorded(wait_for_file(setup_folder / "SetupB.exe.cmdline"))
+        # The switch is the first argument and goes on to the installer like any other.
+        assert command_line == f'"{wine.windows_path(installer)}" /SetupOnly x'
+        assert "Start DownloadThread" not in run.traces
+        assert not windows.any_box()
+        # The download folder is still made, left empty, and goes at the next restart with the
+        # installer that was started.
+        folder = run.download_folder()
+        assert list(folder.iterdir()) == []
+        pending = pending_removals(wine)
+        assert wine.windows_path(installer) in pending
+        assert wine.windows_path(folder) in pending
+
+    def test_both_switches_copy_nothing_and_start_nothing(self, publish, watch, start_setup):
+        publish()
+        windows = watch()
+        run = start_setup("/DownloadOnly", "/SetupOnly")
+        assert run.wait() == 0
+
+        assert "Start DownloadThread" not in run.traces
+        assert not (run.folder / "SetupB.exe").exists()
+        assert list(run.download_folder().iterdir()) == []
+        assert windows.shown_seconds() < HIDDEN_RUN_FLASH_S
+        assert not windows.any_box()
+
+
+def test_second_copy_ends_at_once_without_a_window(publish, watch, start_setup):
+    publish()
+    windows = watch()
+    first = start_setup("/abc")
+    windows.wait(visible_dialog, what="the first copy's dialog")
+
+    second = start_setup("/abc")
+    started = time.monotonic()
+    assert second.wait(timeout=30) == 0
+    assert time.monotonic() - started < 10
+    assert second.traces == []
+    assert first.wait() == 0
+
+    # Only the first copy ever had a window.
+    owners = {window["pid"] for _, state in windows.history() for window in state}
+    assert len(owners) == 1
+    assert wait_for_file(first.download_folder() / "SetupB.exe.cmdline")
