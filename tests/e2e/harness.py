@@ -42,6 +42,8 @@ CAPTION = "Qerv Vantorel Installation"
 # Boxes shown through the framework carry the application name, the executable's name.
 APP_CAPTION = "QervSetupOnline"
 LOG_FILE = "WinHTTPLib.log"
+# Screenshots that the tests keep for people to look at.
+ARTIFACTS = ROOT / "artifacts" / "e2e"
 
 HKLM_QERV = r"HKLM\SOFTWARE\Qerv"
 RUN_ONCE = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce"

@@ -5,10 +5,8 @@ import subprocess
 
 import pytest
 
-from harness import (CAPTION, HKLM_QERV, ROOT, read_recorded, screenshot, visible_dialog,
+from harness import (ARTIFACTS, CAPTION, HKLM_QERV, read_recorded, screenshot, visible_dialog,
                      wait_for_file)
-
-ARTIFACTS = ROOT / "artifacts" / "e2e"
 
 VIETNAMESE = {
     "cancel": "Hủy bỏ",

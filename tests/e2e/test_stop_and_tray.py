@@ -6,10 +6,9 @@ import time
 
 import pytest
 
-from harness import (APP_CAPTION, CAPTION, ROOT, answer, boxes, center, click, dialogs, eventually,
-                     key, screenshot, visible_dialog, wait_for_file, x_geometry, x_windows)
-
-ARTIFACTS = ROOT / "artifacts" / "e2e"
+from harness import (APP_CAPTION, ARTIFACTS, CAPTION, answer, boxes, center, click, dialogs,
+                     eventually, key, screenshot, visible_dialog, wait_for_file, x_geometry,
+                     x_windows)
 
 STOP_QUESTION = "Bạn có muốn dừng quá trình cài đặt Qerv không?"
 TRAY_WINDOW = "Wine System Tray"
