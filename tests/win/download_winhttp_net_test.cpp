@@ -60,18 +60,22 @@ class RealWinHttp : public ::testing::Test {
 };
 
 TEST_F(RealWinHttp, DirectDownloadOverHttpAndHttpsIsByteExact) {
-    const std::string content = Pattern(300000);
     const std::wstring www = Env(L"QERV_TEST_WWW_WIN");
-    ASSERT_TRUE(testsupport::WriteBytes(
-        www + L"\\package.bin", std::vector<unsigned char>(content.begin(), content.end())));
-    for (const std::wstring& url : {Url(L"http", L"QERV_TEST_HTTP_PORT", L"/package.bin"),
-                                    Url(L"https", L"QERV_TEST_HTTPS_PORT", L"/package.bin?v=1")}) {
-        SCOPED_TRACE(std::string(url.begin(), url.end()));
-        percent = 0;
-        EXPECT_EQ(Fetch(url), 1u);
-        EXPECT_EQ(wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Completed);
-        EXPECT_EQ(percent.load(), 100);
-        EXPECT_TRUE(Target() == content) << "the downloaded file differs";
+    // From a small package to the size of a real installer, which stays in memory until written.
+    for (const size_t size : {size_t{1024}, size_t{300000}, size_t{10} << 20, size_t{100} << 20}) {
+        const std::string content = Pattern(size);
+        ASSERT_TRUE(testsupport::WriteBytes(
+            www + L"\\package.bin", std::vector<unsigned char>(content.begin(), content.end())));
+        for (const std::wstring& url :
+             {Url(L"http", L"QERV_TEST_HTTP_PORT", L"/package.bin"),
+              Url(L"https", L"QERV_TEST_HTTPS_PORT", L"/package.bin?v=1")}) {
+            SCOPED_TRACE(std::string(url.begin(), url.end()) + " " + std::to_string(size));
+            percent = 0;
+            EXPECT_EQ(Fetch(url), 1u);
+            EXPECT_EQ(wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Completed);
+            EXPECT_EQ(percent.load(), 100);
+            EXPECT_TRUE(Target() == content) << "the downloaded file differs";
+        }
     }
 }
 

@@ -82,7 +82,7 @@ class HttpsDownload : public testing::Test {
 };
 
 TEST_F(HttpsDownload, SmallAndLargeFilesArriveByteExact) {
-    for (const std::size_t nSize : {1024u, 10u * 1024 * 1024}) {
+    for (const std::size_t nSize : {1024u, 10u * 1024 * 1024, 100u * 1024 * 1024}) {
         const std::wstring sName = std::to_wstring(nSize) + L".bin";
         const Bytes body = RandomBytes(nSize);
         Serve(sName, body);
