@@ -38,11 +38,7 @@ class Attempts : public ::testing::Test {
         return DownloadFile(&record, testsupport::kFakeUrl, rig.target.c_str(), nullptr,
                             WinHTTP_Download_Type_Direct_Connect);
     }
-    std::string Target() {
-        std::vector<unsigned char> bytes;
-        if (!testsupport::ReadBytes(rig.target, &bytes)) return "(missing)";
-        return std::string(bytes.begin(), bytes.end());
-    }
+    std::string Target() { return testsupport::FileText(rig.target); }
 
     AttemptClock clock;
     AttemptRig rig;

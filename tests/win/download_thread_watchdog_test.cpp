@@ -55,11 +55,7 @@ class Watchdog : public ::testing::Test {
         }
         return parts;
     }
-    std::string Target() {
-        std::vector<unsigned char> bytes;
-        if (!testsupport::ReadBytes(rig.target, &bytes)) return "(missing)";
-        return std::string(bytes.begin(), bytes.end());
-    }
+    std::string Target() { return testsupport::FileText(rig.target); }
 
     AttemptClock clock;
     AttemptRig rig;

@@ -46,11 +46,7 @@ class RealWinHttp : public ::testing::Test {
                                         userName, password, &percent);
     }
 
-    std::string Target() const {
-        std::vector<unsigned char> bytes;
-        if (!testsupport::ReadBytes(target, &bytes)) return "(missing)";
-        return std::string(bytes.begin(), bytes.end());
-    }
+    std::string Target() const { return testsupport::FileText(target); }
 
     WinHttpWrapper wrapper;
     testsupport::TempDir dir;

@@ -11,7 +11,8 @@ TempDir::TempDir() {
     GetTempPathW(MAX_PATH, base);
     wchar_t name[64];
     static LONG counter = 0;
-    _snwprintf(name, 63, L"qerv-test-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
+    _snwprintf(name, 63, L"qerv-test-%lu-%ld", GetCurrentProcessId(),
+               InterlockedIncrement(&counter));
     name[63] = L'\0';
     path_ = std::wstring(base) + name;
     CreateDirectoryW(path_.c_str(), nullptr);
@@ -48,6 +49,12 @@ bool ReadBytes(const std::wstring& path, std::vector<unsigned char>* bytes) {
     BOOL ok = size == 0 || ReadFile(file, bytes->data(), size, &read, nullptr);
     CloseHandle(file);
     return ok && read == size;
+}
+
+std::string FileText(const std::wstring& path) {
+    std::vector<unsigned char> bytes;
+    if (!ReadBytes(path, &bytes)) return "(missing)";
+    return std::string(bytes.begin(), bytes.end());
 }
 
 bool FileExists(const std::wstring& path) {

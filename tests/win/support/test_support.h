@@ -7,7 +7,7 @@ namespace testsupport {
 
 // A fresh folder under the temporary folder, removed with its files when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -15,13 +15,15 @@ public:
     const std::wstring& path() const { return path_; }
     std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
 
-private:
+  private:
     std::wstring path_;
 };
 
 bool WriteBytes(const std::wstring& path, const std::vector<unsigned char>& bytes);
 bool ReadBytes(const std::wstring& path, std::vector<unsigned char>* bytes);
 bool FileExists(const std::wstring& path);
+// A file's bytes as text, or "(missing)" when it cannot be read.
+std::string FileText(const std::wstring& path);
 
 // An environment variable, or the empty text when it is not set.
 std::wstring Env(const wchar_t* name);
