@@ -12,17 +12,19 @@
 # Targets, printed and not enforced: libcurl path within 1.1x its reference; WinHTTP path's peak
 # working set within the package size + 10%.
 # Usage: bench/download_bench.sh [BUILD_DIR] [ROUNDS]   (BUILD_DIR: a Windows build with the
-# download_bench target built; default build/windows; ROUNDS default 5)
+# download_bench target built; default build/windows where Wine runs 32-bit code, else
+# build/windows-x64 (scripts/wine-arch.sh); ROUNDS default 5)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/windows}" && pwd)
+if [ "$("$root/scripts/wine-arch.sh")" = 32 ]; then default=windows; else default=windows-x64; fi
+build=$(cd "${1:-$root/build/$default}" && pwd)
 rounds=${2:-5}
 exe=$build/bench/download_bench/download_bench.exe
 if [ ! -f "$exe" ]; then
   echo "download_bench: build the download_bench target in $build first" >&2
   exit 2
 fi
-export QERV_WINEPREFIX=${QERV_WINEPREFIX:-$root/build/wineprefix-bench}
+export QERV_WINEPREFIX=${QERV_WINEPREFIX:-$build/wineprefix-bench}
 if [ -z "${QERV_TEST_WWW:-}" ]; then
   exec "$root/scripts/with-servers.sh" "$0" "$build" "$rounds"
 fi

@@ -10,9 +10,10 @@ overhead beyond those waits, from the setup's first trace line to the start of t
 target is under one second. Wine's own start-up and the installer's are printed beside it. The
 figures are printed, not enforced.
 
-Builds nothing: run it after the windows and host-release builds (scripts/test.sh makes both);
+Builds nothing: run it after the host-release build and the Windows build that this machine runs
+(windows where Wine runs 32-bit code, else windows-x64; scripts/test.sh makes them all);
 QERV_WIN_BUILD and QERV_HOST_BUILD point at other build folders. It starts its own Xvfb display,
-loopback servers and Wine prefix (under the windows build folder), and stops them all.
+loopback servers and Wine prefix (under the Windows build folder), and stops them all.
 """
 import argparse
 import math
@@ -85,8 +86,8 @@ def main():
     args = parser.parse_args()
     for needed in (SETUP_EXE, RECORDER_EXE, QERV_PACK):
         if not needed.exists():
-            sys.exit(f"not built: {needed} (cmake --preset windows && cmake --build --preset "
-                     "windows; the same with host-release)")
+            sys.exit(f"not built: {needed} (cmake --preset {WIN_BUILD.name} && cmake --build "
+                     f"--preset {WIN_BUILD.name}; the same with host-release)")
 
     results = []
     with xvfb_display() as display, loopback_servers() as servers, \

@@ -1,28 +1,47 @@
-# libcurl for the Windows build: Debian ships no mingw libcurl, so it is built once from Debian's
-# own curl source package as a static library with the Schannel TLS backend and kept under the
-# build folder, where later configures find it again.
+# libcurl for the Windows build: Debian ships no mingw libcurl, so it is built once per target from
+# Debian's own curl source package as a static library with the Schannel TLS backend and kept under
+# the build folder, where later configures find it again. The tree is unpacked with dpkg-source,
+# which applies Debian's patches (its security fixes among them); the bare upstream tarball lacks
+# them, so a tree whose patches are not all applied is refused.
 set(QERV_DEPS_DIR "${CMAKE_SOURCE_DIR}/build/deps" CACHE PATH "Folder for fetched and built dependencies")
 
-file(GLOB _curl_tarballs "${QERV_DEPS_DIR}/curl-src/curl_*.orig.tar.*")
-list(FILTER _curl_tarballs EXCLUDE REGEX "\\.asc$")
-if(NOT _curl_tarballs)
+file(GLOB _curl_dscs "${QERV_DEPS_DIR}/curl-src/curl_*.dsc")
+if(NOT _curl_dscs)
   message(FATAL_ERROR "curl source package missing in ${QERV_DEPS_DIR}/curl-src: run scripts/install-deps.sh")
 endif()
-list(GET _curl_tarballs 0 _curl_tarball)
-string(REGEX REPLACE ".*/curl_([0-9.]+)\\.orig.*" "\\1" QERV_CURL_VERSION "${_curl_tarball}")
+list(GET _curl_dscs 0 _curl_dsc)
+# curl_7.88.1-10+deb12u15.dsc: upstream version, then Debian's revision.
+string(REGEX REPLACE ".*/curl_(([0-9.]+)-[^/]+)\\.dsc$" "\\1" QERV_CURL_DEBIAN_VERSION "${_curl_dsc}")
+string(REGEX REPLACE "-.*" "" QERV_CURL_VERSION "${QERV_CURL_DEBIAN_VERSION}")
 
-set(_curl_prefix "${QERV_DEPS_DIR}/curl-${QERV_CURL_VERSION}-i686-schannel")
+set(_curl_prefix "${QERV_DEPS_DIR}/curl-${QERV_CURL_DEBIAN_VERSION}-${CMAKE_SYSTEM_PROCESSOR}-schannel")
 set(_curl_lib "${_curl_prefix}/lib/libcurl.a")
 
 if(NOT EXISTS "${_curl_lib}")
-  message(STATUS "Building static libcurl ${QERV_CURL_VERSION} (Schannel) into ${_curl_prefix}")
-  set(_work "${QERV_DEPS_DIR}/curl-build")
+  message(STATUS "Building static libcurl ${QERV_CURL_DEBIAN_VERSION} (Schannel, ${CMAKE_SYSTEM_PROCESSOR}) into ${_curl_prefix}")
+  set(_work "${QERV_DEPS_DIR}/curl-build-${CMAKE_SYSTEM_PROCESSOR}")
+  set(_tree "${_work}/curl")
   file(REMOVE_RECURSE "${_work}")
   file(MAKE_DIRECTORY "${_work}")
-  file(ARCHIVE_EXTRACT INPUT "${_curl_tarball}" DESTINATION "${_work}")
+  execute_process(COMMAND dpkg-source --no-check -x "${_curl_dsc}" "${_tree}"
+    RESULT_VARIABLE _rc OUTPUT_QUIET)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR "unpacking the curl source package failed")
+  endif()
+  # Every patch of the series must be applied, in order.
+  file(STRINGS "${_tree}/debian/patches/series" _series REGEX "^[^#].*")
+  if(EXISTS "${_tree}/.pc/applied-patches")
+    file(STRINGS "${_tree}/.pc/applied-patches" _applied)
+  else()
+    set(_applied "")
+  endif()
+  list(LENGTH _series _series_count)
+  if(_series_count EQUAL 0 OR NOT "${_series}" STREQUAL "${_applied}")
+    message(FATAL_ERROR "Debian's patches are not applied to ${_tree}")
+  endif()
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -S "${_work}/curl-${QERV_CURL_VERSION}" -B "${_work}/build" -G Ninja
-      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
+    COMMAND ${CMAKE_COMMAND} -S "${_tree}" -B "${_work}/build" -G Ninja
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
       -DCMAKE_CROSSCOMPILING_EMULATOR=
       -DCMAKE_BUILD_TYPE=Release
       -DCMAKE_INSTALL_PREFIX=${_curl_prefix}
@@ -39,6 +58,8 @@ if(NOT EXISTS "${_curl_lib}")
   if(NOT _rc EQUAL 0)
     message(FATAL_ERROR "building libcurl failed")
   endif()
+  # The list of applied patches stays beside the library as the record of what it was built from.
+  file(COPY "${_tree}/.pc/applied-patches" DESTINATION "${_curl_prefix}")
   file(REMOVE_RECURSE "${_work}")
 endif()
 

@@ -19,7 +19,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
-from harness import (PACKAGE_NAME, RECORDER_EXE, SETUP_EXE, WIN_BUILD,  # noqa: E402
+from harness import (PACKAGE_NAME, RECORDER_EXE, SETUP_EXE, WIN_BUILD, WINE_ARCH,  # noqa: E402
                      SetupRun, WindowWatch, dialogs, log_lines_since, log_size, loopback_servers,
                      pack, read_recorded, screenshot, visible_dialog, wine_session, xvfb_display)
 
@@ -63,6 +63,9 @@ def main():
                                                 window_manager=not own_display))
         print(f"display {display} ({'private Xvfb' if own_display else 'yours'}), Wine prefix "
               f"{wine.prefix}")
+        print(f"program: {SETUP_EXE} ("
+              + ("the shipped 32-bit program" if WINE_ARCH == "32" and "x64" not in str(WIN_BUILD)
+                 else "the 64-bit build, standing in for the 32-bit program") + ")")
 
         package = servers["www"] / "qerv" / PACKAGE_NAME
         package.parent.mkdir(parents=True, exist_ok=True)

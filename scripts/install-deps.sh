@@ -12,6 +12,7 @@ cache=${QERV_DEPS_CACHE:-$root/build/deps}
 packages=(
   cmake ninja-build g++ pkg-config git
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64
   googletest libgtest-dev libssl-dev openssl
   clang-14 libclang-rt-14-dev

@@ -1,9 +1,18 @@
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
 // Registry items of HKEY_LOCAL_MACHINE that the setup reads or writes. As a 32-bit process it sees
-// the 32-bit view of SOFTWARE on 64-bit Windows, and these keys live in that view.
+// the 32-bit view of SOFTWARE on 64-bit Windows, and these keys live in that view (the suite is a
+// 32-bit program and writes them there too). A 64-bit build asks for that view explicitly, so
+// that it sees what the 32-bit setup sees.
+#ifdef _WIN64
+constexpr REGSAM kSuiteRegistryView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kSuiteRegistryView = 0;
+#endif
 constexpr wchar_t kQervKey[] = L"SOFTWARE\\Qerv";
 constexpr wchar_t kInstallDirValue[] = L"szQervDir";
 constexpr wchar_t kProductNameValue[] = L"ProductName";

@@ -6,10 +6,11 @@
 
 namespace {
 
-// Opens a key of HKEY_LOCAL_MACHINE in the process's own view, creating it when missing.
+// Opens a key of HKEY_LOCAL_MACHINE in the suite's view, creating it when missing.
 bool CreateMachineKey(const wchar_t* szKey, REGSAM access, ScopedRegKey* key) {
-    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, szKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
-                           nullptr, key->receive(), nullptr) == ERROR_SUCCESS;
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, szKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           access | kSuiteRegistryView, nullptr, key->receive(),
+                           nullptr) == ERROR_SUCCESS;
 }
 
 }  // namespace

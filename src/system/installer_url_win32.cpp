@@ -14,9 +14,13 @@ const wchar_t kPackage32[] = QERV_UPDATE_SERVER L"QV3tup2015.exe";
 static_assert(sizeof(kPackage64) / sizeof(wchar_t) <= kUrlChars,
               "the package address must fit its buffer");
 
+#ifdef _WIN64
+// A 64-bit process runs on 64-bit Windows only, and is never under WOW64 itself.
+bool IsWindows64Bit() { return true; }
+#else
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
 
-bool IsWow64() {
+bool IsWindows64Bit() {
     const HMODULE hKernel = LoadLibraryW(L"Kernel32.dll");
     if (!hKernel) return false;
     // Systems before XP SP2 lack the entry; they are all 32-bit.
@@ -27,12 +31,13 @@ bool IsWow64() {
     FreeLibrary(hKernel);
     return bAnswered && bWow64;
 }
+#endif
 
 }  // namespace
 
 std::wstring GetInstallerURL() {
     wchar_t szUrl[kUrlChars] = {};
-    wcsncpy(szUrl, IsWow64() ? kPackage64 : kPackage32, kUrlChars - 1);
+    wcsncpy(szUrl, IsWindows64Bit() ? kPackage64 : kPackage32, kUrlChars - 1);
     return szUrl;
 }
 

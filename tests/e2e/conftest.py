@@ -35,7 +35,8 @@ def wine(display):
         # Whatever an interrupted earlier session may have left behind.
         session.reg_delete(HKLM_QERV)
         session.reg_delete(RUN_ONCE, "QervSetup")
-        session.reg_delete(WINHTTP_CONNECTIONS, "WinHttpSettings")
+        for view in ("/reg:32", "/reg:64"):
+            session.reg_delete(WINHTTP_CONNECTIONS, "WinHttpSettings", view=view)
         session.reg_delete(IE_CONNECTIONS, "DefaultConnectionSettings", view=None)
         yield session
 

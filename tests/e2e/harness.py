@@ -23,7 +23,18 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-WIN_BUILD = Path(os.environ.get("QERV_WIN_BUILD", ROOT / "build" / "windows"))
+
+
+def wine_arch():
+    """"32" where Wine's 32-bit loader runs (the shipped 32-bit program is tested), else "64" (the
+    64-bit build stands in for it); scripts/wine-arch.sh decides for every runner."""
+    return subprocess.run([str(ROOT / "scripts" / "wine-arch.sh")], check=True,
+                          capture_output=True, text=True).stdout.strip()
+
+
+WINE_ARCH = wine_arch()
+WIN_BUILD = Path(os.environ.get(
+    "QERV_WIN_BUILD", ROOT / "build" / ("windows" if WINE_ARCH == "32" else "windows-x64")))
 HOST_BUILD = Path(os.environ.get("QERV_HOST_BUILD", ROOT / "build" / "host-release"))
 WINE_RUN = ROOT / "scripts" / "wine-run.sh"
 WITH_SERVERS = ROOT / "scripts" / "with-servers.sh"
@@ -37,7 +48,9 @@ VERSIONED_EXE = WIN_BUILD / "fixtures_flow" / "flow_versioned.exe"
 QERV_PACK = HOST_BUILD / "tools" / "qerv-pack" / "qerv-pack"
 # The setup's compiled-in server address is https://127.0.0.1:8443/qerv/ (QERV_UPDATE_SERVER).
 HTTPS_PORT = 8443
-PACKAGE_NAME = "QV3tup2015X64.exe"  # the prefix is 64-bit, so the setup asks for this one
+# The prefix is 64-bit, so either build asks for this one: the 32-bit program runs under WOW64, and
+# a 64-bit program runs on 64-bit Windows only.
+PACKAGE_NAME = "QV3tup2015X64.exe"
 CAPTION = "Qerv Vantorel Installation"
 # Boxes shown through the framework carry the application name, the executable's name.
 APP_CAPTION = "QervSetupOnline"

@@ -62,9 +62,11 @@ def test_direct_attempts_fail_and_a_proxy_works(wine, servers, registry, publish
                                                 attempts, winhttp_sessions):
     key, name, encode = settings
     proxy = f"127.0.0.1:{servers['QERV_TEST_PROXY_PORT']}"
-    # Internet Explorer's settings live in the user's own hive, which has one view only.
-    registry.set(key, name, "REG_BINARY", encode(proxy).hex(),
-                 view=None if key == IE_CONNECTIONS else "/reg:32")
+    # Internet Explorer's settings live in the user's own hive, which has one view only. WinHTTP
+    # reads its default proxy in the process's own view: it is set in both, as an administrator
+    # sets it on 64-bit Windows, so that the 32-bit and the 64-bit build find it.
+    for view in [None] if key == IE_CONNECTIONS else ["/reg:32", "/reg:64"]:
+        registry.set(key, name, "REG_BINARY", encode(proxy).hex(), view=view)
     publish()
     windows = watch()
     run = start_setup("/abc", program=PROXY_NAME_SETUP_EXE)

@@ -5,7 +5,7 @@
 // really asked.
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,15 +58,15 @@ class ThroughProxy : public ::testing::TestWithParam<ProxyCase> {
 TEST_P(ThroughProxy, AttemptReachesTheServerThroughTheConfiguredProxy) {
     const ProxyCase& c = GetParam();
     const std::string proxy = LoopbackProxy(c.proxyPort);
-    std::unique_ptr<downloadtest::SeededRegistryValue> seeded;
+    std::optional<downloadtest::SeededIEProxy> ieProxy;
+    std::optional<downloadtest::SeededDefaultProxy> defaultProxy;
     DWORD type = WinHTTP_Download_Type_By_IE_Proxy;
     if (c.settings == Settings::IE) {
-        seeded = std::make_unique<downloadtest::SeededIEProxy>(proxy);
+        ASSERT_TRUE(ieProxy.emplace(proxy).seeded());
     } else {
-        seeded = std::make_unique<downloadtest::SeededDefaultProxy>(proxy);
+        ASSERT_TRUE(defaultProxy.emplace(proxy).seeded());
         type = WinHTTP_Download_Type_By_Default_Proxy;
     }
-    ASSERT_TRUE(seeded->seeded());
     const std::wstring port =
         std::wstring(c.scheme) == L"https" ? L"QERV_TEST_HTTPS_PORT" : L"QERV_TEST_HTTP_PORT";
     const std::wstring url =

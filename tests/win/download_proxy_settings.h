@@ -8,8 +8,9 @@
 //   WinHTTP's default proxy: HKLM\...\Internet Settings\Connections, binary value
 //   "WinHttpSettings": a header (magic 0x18, a zero, flags with 2 for a proxy), then the
 //   length-prefixed proxy list and bypass list.
-// Both are read through the calling process's view of the registry, so a 32-bit test process
-// seeds exactly what its own WinHTTP reads.
+// WinHTTP reads its default proxy through the calling process's own view of HKLM, so it is
+// seeded in both views, as an administrator sets it on 64-bit Windows: a 32-bit and a 64-bit test
+// process then find the same proxy. The user's hive has one view only.
 #include <windows.h>
 
 #include <cstdint>
@@ -25,11 +26,12 @@ constexpr wchar_t kConnectionsKey[] =
 // Replaces one binary registry value for the life of the object.
 class SeededRegistryValue {
   public:
-    SeededRegistryValue(HKEY root, const wchar_t* name, const std::vector<BYTE>& value)
-        : root_(root), name_(name) {
+    SeededRegistryValue(HKEY root, const wchar_t* name, const std::vector<BYTE>& value,
+                        REGSAM view = 0)
+        : root_(root), name_(name), view_(view) {
         HKEY key = nullptr;
-        if (RegCreateKeyExW(root_, kConnectionsKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
-                            &key, nullptr) != ERROR_SUCCESS) {
+        if (RegCreateKeyExW(root_, kConnectionsKey, 0, nullptr, 0, KEY_READ | KEY_WRITE | view_,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS) {
             return;
         }
         DWORD type = 0;
@@ -48,7 +50,9 @@ class SeededRegistryValue {
     }
     ~SeededRegistryValue() {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(root_, kConnectionsKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+        if (RegOpenKeyExW(root_, kConnectionsKey, 0, KEY_WRITE | view_, &key) != ERROR_SUCCESS) {
+            return;
+        }
         if (previous_) {
             RegSetValueExW(key, name_.c_str(), 0, previousType_, previous_->data(),
                            static_cast<DWORD>(previous_->size()));
@@ -65,6 +69,7 @@ class SeededRegistryValue {
   private:
     HKEY root_;
     std::wstring name_;
+    REGSAM view_;
     std::optional<std::vector<BYTE>> previous_;
     DWORD previousType_ = REG_BINARY;
     bool seeded_ = false;
@@ -101,13 +106,19 @@ class SeededIEProxy : public SeededRegistryValue {
     }
 };
 
-// WinHTTP's default proxy, without a bypass list.
-class SeededDefaultProxy : public SeededRegistryValue {
+// WinHTTP's default proxy, without a bypass list, in both views.
+class SeededDefaultProxy {
   public:
     explicit SeededDefaultProxy(const std::string& proxy)
-        : SeededRegistryValue(HKEY_LOCAL_MACHINE, L"WinHttpSettings", Blob(proxy)) {}
+        : view32_(HKEY_LOCAL_MACHINE, L"WinHttpSettings", Blob(proxy), KEY_WOW64_32KEY),
+          view64_(HKEY_LOCAL_MACHINE, L"WinHttpSettings", Blob(proxy), KEY_WOW64_64KEY) {}
+
+    bool seeded() const { return view32_.seeded() && view64_.seeded(); }
 
   private:
+    SeededRegistryValue view32_;
+    SeededRegistryValue view64_;
+
     static std::vector<BYTE> Blob(const std::string& proxy) {
         std::vector<BYTE> blob;
         AppendDword(&blob, 0x18);

@@ -188,7 +188,7 @@ TEST_P(Discovery, FoundProxyReplacesTheStaticOne) {
     EXPECT_EQ(fake.proxyQueries[0].autoConfigUrl, std::wstring(L"http://wpad.lan/wpad.dat"));
     ASSERT_EQ(fake.options.size(), 1u);
     EXPECT_EQ(fake.options[0].option, static_cast<DWORD>(WINHTTP_OPTION_PROXY));
-    EXPECT_EQ(fake.options[0].length, 12u);
+    EXPECT_EQ(fake.options[0].length, sizeof(WINHTTP_PROXY_INFO));
     EXPECT_EQ(fake.options[0].proxy, std::wstring(L"found.lan:8080"));
 }
 

@@ -25,8 +25,10 @@ Bytes NumberBytes(std::uint64_t value, std::size_t size) {
     return Bytes(p, p + size);
 }
 
+// Tests reach HKEY_LOCAL_MACHINE\SOFTWARE through the 32-bit view, where the setup of either build
+// keeps the suite's values.
 bool SetValue(const wchar_t* key, const wchar_t* name, DWORD type, const Bytes& data,
-              REGSAM view = 0) {
+              REGSAM view = KEY_WOW64_32KEY) {
     ScopedRegKey handle;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_SET_VALUE | view, nullptr, handle.receive(),
@@ -39,7 +41,8 @@ bool SetValue(const wchar_t* key, const wchar_t* name, DWORD type, const Bytes& 
 
 bool KeyExists(const wchar_t* key) {
     ScopedRegKey handle;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, handle.receive()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY,
+                         handle.receive()) == ERROR_SUCCESS;
 }
 
 // Puts a value of HKEY_LOCAL_MACHINE back as the test found it, removing its key too when the
@@ -51,8 +54,8 @@ class SavedValue {
         ScopedRegKey handle;
         DWORD size = 0;
         valueExisted_ =
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, handle.receive()) ==
-                ERROR_SUCCESS &&
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY,
+                          handle.receive()) == ERROR_SUCCESS &&
             RegQueryValueExW(handle.get(), name, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS;
         if (!valueExisted_) return;
         data_.resize(size);
@@ -64,11 +67,11 @@ class SavedValue {
             return;
         }
         ScopedRegKey handle;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, KEY_SET_VALUE, handle.receive()) ==
-            ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
+                          handle.receive()) == ERROR_SUCCESS) {
             RegDeleteValueW(handle.get(), name_.c_str());
         }
-        if (!keyExisted_) RegDeleteKeyW(HKEY_LOCAL_MACHINE, key_.c_str());
+        if (!keyExisted_) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), KEY_WOW64_32KEY, 0);
     }
     SavedValue(const SavedValue&) = delete;
     SavedValue& operator=(const SavedValue&) = delete;
@@ -88,7 +91,11 @@ class RegistryTest : public ::testing::Test {
     void TearDown() override { RemoveScratchKey(); }
     static void RemoveScratchKey() {
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-            RegDeleteTreeW(HKEY_LOCAL_MACHINE, kScratchKey);
+            ScopedRegKey key;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_ALL_ACCESS | view,
+                              key.receive()) == ERROR_SUCCESS) {
+                RegDeleteTreeW(key.get(), nullptr);
+            }
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kScratchKey, view, 0);
         }
     }
@@ -198,8 +205,8 @@ TEST_F(RegistryTest, ReadLanguageFlagTakesOnlyA4ByteDword) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.szLabel);
         ScopedRegKey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kQervKey, 0, nullptr, 0, KEY_SET_VALUE,
-                                  nullptr, key.receive(), nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kQervKey, 0, nullptr, 0,
+                                  KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, key.receive(), nullptr),
                   ERROR_SUCCESS);
         RegDeleteValueW(key.get(), kLanguageValue);
         if (c.bStored) {
@@ -219,7 +226,8 @@ TEST_F(RegistryTest, RegisterRunOnceKeepsTheLaterPath) {
     ASSERT_EQ(RegisterRunOnce(later.c_str()), 1);
 
     ScopedRegKey key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_QUERY_VALUE, key.receive()),
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY,
+                            key.receive()),
               ERROR_SUCCESS);
     DWORD type = 0;
     wchar_t stored[MAX_PATH] = {};

@@ -1,4 +1,5 @@
-// System detection under Wine's 64-bit prefix, where this 32-bit program runs under WOW64.
+// System detection under Wine's 64-bit prefix, where the 32-bit build runs under WOW64 and the
+// 64-bit build runs natively: both are on 64-bit Windows.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ bool EndsWith(const std::wstring& sText, const std::wstring& sTail) {
            sText.compare(sText.size() - sTail.size(), sTail.size(), sTail) == 0;
 }
 
-TEST(InstallerUrl, SixtyFourBitPackageUnderWow64) {
+TEST(InstallerUrl, SixtyFourBitPackageOn64BitWindows) {
     const std::wstring sUrl = GetInstallerURL();
     EXPECT_TRUE(EndsWith(sUrl, L"/QV3tup2015X64.exe")) << sUrl;
     EXPECT_EQ(sUrl.rfind(L"https://", 0), 0u) << sUrl;

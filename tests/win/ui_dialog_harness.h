@@ -95,8 +95,8 @@ inline std::array<int, 4> PlaceInParent(HWND hWnd) {
 class ScopedQervValue {
   public:
     explicit ScopedQervValue(const wchar_t* szName) : m_name(szName), m_saved(2048) {
-        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kQervKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                          &m_hKey, nullptr);
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kQervKey, 0, nullptr, 0,
+                          KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &m_hKey, nullptr);
         DWORD cb = static_cast<DWORD>(m_saved.size());
         m_bSaved = ::RegQueryValueExW(m_hKey, szName, nullptr, &m_dwType, m_saved.data(), &cb) ==
                    ERROR_SUCCESS;

@@ -43,11 +43,17 @@ TEST(DialogResources, ArtworkAtItsSizesAndTheManifest) {
     EXPECT_EQ((std::array<int, 3>{pHeader->biWidth, pHeader->biHeight, pHeader->biBitCount}),
               (std::array<int, 3>{493, 58, 24}));
 
+    // The common controls must be of the program's own architecture, or none load at all.
+#ifdef _WIN64
+    const char kArchitecture[] = "processorArchitecture=\"amd64\"";
+#else
+    const char kArchitecture[] = "processorArchitecture=\"x86\"";
+#endif
     auto* pManifest = static_cast<const char*>(Resource(1, RT_MANIFEST));
     ASSERT_NE(pManifest, nullptr);
-    for (const char* szPart : {"level=\"requireAdministrator\" uiAccess=\"false\"",
-                               "\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-                               "processorArchitecture=\"x86\""}) {
+    for (const char* szPart :
+         {"level=\"requireAdministrator\" uiAccess=\"false\"",
+          "\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", kArchitecture}) {
         EXPECT_NE(std::string(pManifest).find(szPart), std::string::npos) << szPart;
     }
 }
