@@ -85,12 +85,13 @@ for preset in windows windows-x64; do
 done
 
 if [ -n "${built[windows]:-}" ]; then
-  check "the shipped program is a static 32-bit GUI program" \
-    tests/pe/pe_shape.py build/windows/src/app/QervSetupOnline.exe x86
+  check "the shipped program is a static 32-bit GUI program that imports only what Vista has" \
+    tests/pe/pe_shape.py build/windows/src/app/QervSetupOnline.exe x86 tests/pe/vista_functions.txt
 fi
 if [ -n "${built[windows-x64]:-}" ]; then
-  check "the 64-bit build is a static 64-bit GUI program" \
-    tests/pe/pe_shape.py build/windows-x64/src/app/QervSetupOnline.exe x64
+  check "the 64-bit build is a static 64-bit GUI program that imports only what Vista has" \
+    tests/pe/pe_shape.py build/windows-x64/src/app/QervSetupOnline.exe x64 \
+    tests/pe/vista_functions.txt
 fi
 
 if [ "$arch" = 32 ]; then

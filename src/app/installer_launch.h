@@ -23,9 +23,7 @@ struct InstallerLaunchInput {
 enum class LaunchOutcome { kStartedDirectly, kStartedElevated, kElevationDeclined, kNotStarted };
 
 // Starts the installer through starter and cleans up after it, reading g_nLanguage for the
-// language word. The process is not ended here.
+// language word. Everything is removed or scheduled for removal before this returns; after an
+// elevated start the dialog is ended last. The process is not ended here.
 LaunchOutcome RunInstallerLaunch(const InstallerLaunchInput& input, SetupDialogView& view,
                                  const InstallerStarter& starter);
-
-// The launch with the system's process start, then ExitProcess(0) whatever happened.
-[[noreturn]] void LaunchInstaller(const InstallerLaunchInput& input, SetupDialogView& view);

@@ -4,6 +4,7 @@
 #include "app/debug_trace.h"
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
+#include "download/download_file.h"
 #include "ui/setup_dialog_view.h"
 
 #include <windows.h>
@@ -25,11 +26,12 @@ void RemoveAtRestart(const std::wstring& path) {
 }
 
 // Pending removals run in the order they were registered, and a folder goes only once it is
-// empty, so the folder comes last.
+// empty, so the folder comes last, after the files of attempts that were given up.
 void ScheduleRemovals(const InstallerLaunchInput& input, const std::wstring& installer) {
     RemoveAtRestart(input.sPathFileRun);
     RemoveAtRestart(input.sDownloadedPath);
     RemoveAtRestart(installer);
+    RemoveAbandonedAttemptFiles();
     RemoveAtRestart(input.szDirectoryDownload);
 }
 
@@ -42,8 +44,8 @@ LaunchOutcome StartElevated(const InstallerLaunchInput& input, const std::wstrin
     }
     DWORD dwError = ERROR_SUCCESS;
     if (starter.startElevated(view.MainWindow(), installer.c_str(), szParameters, &dwError)) {
-        view.EndSetupDialog();
-        // The running installer and its folder stay; the restart removes them.
+        // The running installer and its folder stay; the restart removes them. The dialog is
+        // ended only once everything is removed or scheduled (by the caller).
         DeleteNow(input.sDownloadedPath);
         DeleteNow(input.sPathFileRun);
         DeleteNow(installer);
@@ -55,6 +57,7 @@ LaunchOutcome StartElevated(const InstallerLaunchInput& input, const std::wstrin
     starter.showElevationDeclined();
     DeleteNow(input.sDownloadedPath);
     DeleteNow(installer);
+    RemoveAbandonedAttemptFiles();
     RemoveFolderNow(input.szDirectoryDownload);
     return LaunchOutcome::kElevationDeclined;
 }
@@ -63,9 +66,9 @@ LaunchOutcome StartElevated(const InstallerLaunchInput& input, const std::wstrin
 
 LaunchOutcome RunInstallerLaunch(const InstallerLaunchInput& input, SetupDialogView& view,
                                  const InstallerStarter& starter) {
-    const std::wstring installer = HasSwitch(input.sArgumentTotal, kSwitchSetupOnly)
-                                       ? InstallerNextToProgram(input.programFolder)
-                                       : input.szFileSavePath;
+    const bool bSetupOnly = HasSwitch(input.sArgumentTotal, kSwitchSetupOnly);
+    const std::wstring installer =
+        bSetupOnly ? InstallerNextToProgram(input.programFolder) : input.szFileSavePath;
 
     LaunchOutcome outcome = LaunchOutcome::kNotStarted;
     wchar_t szProcessPath[kLaunchBufferChars] = {};
@@ -76,7 +79,10 @@ LaunchOutcome RunInstallerLaunch(const InstallerLaunchInput& input, SetupDialogV
     } else {
         // Never started with a cut path. The elevated start takes the path on its own, so a long
         // one may still be started that way.
-        DebugTrace(L"szProcessPath does not fit: %s", installer.c_str());
+        // The path named is the one that did not fit, even where it was never composed whole.
+        const std::wstring wanted =
+            bSetupOnly ? input.programFolder + L"\\" + kInstallerFileName : installer;
+        DebugTrace(L"szProcessPath does not fit: %s", wanted.c_str());
     }
 
     if (outcome == LaunchOutcome::kNotStarted && !installer.empty()) {
@@ -84,10 +90,6 @@ LaunchOutcome RunInstallerLaunch(const InstallerLaunchInput& input, SetupDialogV
         if (outcome == LaunchOutcome::kElevationDeclined) return outcome;
     }
     ScheduleRemovals(input, installer);
+    if (outcome == LaunchOutcome::kStartedElevated) view.EndSetupDialog();
     return outcome;
-}
-
-void LaunchInstaller(const InstallerLaunchInput& input, SetupDialogView& view) {
-    RunInstallerLaunch(input, view, kSystemInstallerStarter);
-    ExitProcess(0);
 }

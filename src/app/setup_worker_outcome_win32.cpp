@@ -4,6 +4,7 @@
 #include "app/message_table.h"
 #include "app/shared_state.h"
 #include "app/sleep.h"
+#include "download/download_file.h"
 #include "ui/setup_dialog_view.h"
 
 namespace {
@@ -26,9 +27,16 @@ void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const FailedDow
         return;
     }
     DebugTrace(L"pqrlo -4");
-    DeleteIfNamed(files.sDownloadedPath);
-    DeleteIfNamed(files.szFileSavePath);
-    if (!files.szDirectoryDownload.empty()) RemoveDirectoryW(files.szDirectoryDownload.c_str());
+    for (const std::wstring* path : {&files.sDownloadedPath, &files.szFileSavePath,
+                                     &files.sDecodedPath, &files.sPathFileRun}) {
+        DeleteIfNamed(*path);
+    }
+    RemoveAbandonedAttemptFiles();
+    // A folder that still holds a file in use goes at the next restart, after that file.
+    if (!files.szDirectoryDownload.empty() &&
+        !RemoveDirectoryW(files.szDirectoryDownload.c_str())) {
+        MoveFileExW(files.szDirectoryDownload.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
     view.PauseStatusText();
     view.SetProgress(0);
     view.SetStatusText(GetMessageText(kMsgDownloadFailed).c_str());

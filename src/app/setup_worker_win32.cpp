@@ -35,9 +35,9 @@ std::wstring ProgramFolder() {
     return szPath;
 }
 
-[[noreturn]] void EndAfterInitFailure(SetupDialogView& view) {
+SetupEnd EndAfterInitFailure(SetupDialogView& view) {
     view.ShowMessageBox(GetMessageText(kMsgInitFailed).c_str(), MB_ICONERROR);
-    ExitProcess(0);
+    return SetupEnd::kInitFailed;
 }
 
 // The one download object lives for the rest of the process; the status line polls for it.
@@ -52,8 +52,7 @@ DownloadThreadParam& DownloadRecord() {
 
 }  // namespace
 
-unsigned __stdcall SetupWorkerThread(void* pDialog) {
-    SetupDialogView& view = *static_cast<SetupDialogView*>(pDialog);
+SetupEnd RunSetup(SetupDialogView& view) {
     InstallerLaunchInput launch;
     launch.programFolder = ProgramFolder();
 
@@ -73,9 +72,9 @@ unsigned __stdcall SetupWorkerThread(void* pDialog) {
     if (alternateUrl.empty()) alternateUrl = url;
     DebugTrace(L"Link %s %s", url.c_str(), alternateUrl.c_str());
 
-    if (view.MainWindow() == nullptr) EndAfterInitFailure(view);
+    if (view.MainWindow() == nullptr) return EndAfterInitFailure(view);
     DownloadFolder folder;
-    if (!CreateDownloadFolder(&folder)) EndAfterInitFailure(view);
+    if (!CreateDownloadFolder(&folder)) return EndAfterInitFailure(view);
     launch.szDirectoryDownload = folder.szDirectoryDownload;
     launch.szFileSavePath = folder.szFileSavePath;
 
@@ -84,23 +83,26 @@ unsigned __stdcall SetupWorkerThread(void* pDialog) {
             DownloadPackage(view, &DownloadRecord(), folder.szFileSavePath, url, alternateUrl);
         if (bRet != 0) {
             DecodedInstaller installer;
+            // A package that does not become the installer ends the run like a failed download.
             if (!DecodeInstaller(folder.szFileSavePath, folder.sDecodedPath,
                                  folder.szDirectoryDownload, &bRet, &installer)) {
-                ExitProcess(0);
+                bRet = 0;
             }
             launch.sDownloadedPath = installer.sDownloadedPath;
             launch.sPathFileRun = installer.sPathFileRun;
-            launch.szFileSavePath = installer.sPathFileRun;
-            DebugTrace(L"szFileSavePath: %s", launch.szFileSavePath.c_str());
+            if (bRet != 0) {
+                launch.szFileSavePath = installer.sPathFileRun;
+                DebugTrace(L"szFileSavePath: %s", launch.szFileSavePath.c_str());
+            }
         }
 
-        ShowDownloadOutcome(
-            view, bRet != 0,
-            {launch.sDownloadedPath, launch.szFileSavePath, launch.szDirectoryDownload});
-        if (StopAtStopPoint()) return 0;
+        ShowDownloadOutcome(view, bRet != 0,
+                            {launch.sDownloadedPath, launch.szFileSavePath,
+                             launch.szDirectoryDownload, folder.sDecodedPath, launch.sPathFileRun});
+        if (StopAtStopPoint()) return SetupEnd::kStoppedByUser;
         if (bRet == 0) {
             ReportDownloadFailure(view, bDownloadOnly);
-            ExitProcess(0);
+            return SetupEnd::kDownloadFailed;
         }
     }
 
@@ -110,7 +112,26 @@ unsigned __stdcall SetupWorkerThread(void* pDialog) {
         const std::wstring target = launch.programFolder + L"\\" + kInstallerFileName;
         CopyFileW(launch.szFileSavePath.c_str(), target.c_str(), FALSE);
         view.EndSetupDialog();
-        return 0;
+        return SetupEnd::kDownloadOnlyCopied;
     }
-    LaunchInstaller(launch, view);
+    RunInstallerLaunch(launch, view, kSystemInstallerStarter);
+    return SetupEnd::kInstallerLaunched;
+}
+
+unsigned __stdcall SetupWorkerThread(void* pDialog) {
+    SetupDialogView& view = *static_cast<SetupDialogView*>(pDialog);
+    switch (RunSetup(view)) {
+        case SetupEnd::kStoppedByUser:
+        case SetupEnd::kDownloadOnlyCopied:
+            // The dialog has ended; its thread ends the process.
+            return 0;
+        case SetupEnd::kInitFailed:
+        case SetupEnd::kDownloadFailed:
+        case SetupEnd::kInstallerLaunched:
+            break;
+    }
+    // The one place where the workflow ends the process, whatever the other threads are doing.
+    // No icon may stay behind in the notification area.
+    view.RemoveTrayIcon();
+    ExitProcess(0);
 }

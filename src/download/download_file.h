@@ -24,3 +24,8 @@ struct DownloadThreadParam {
 // Runs one attempt and blocks until it ends or the watchdog gives up on it; 1 on success, else 0.
 int DownloadFile(DownloadThreadParam* param, const wchar_t* szUrl, const wchar_t* szSaveFile,
                  HWND hWndProgress, DWORD nType);
+
+// Removes the files of the attempts that were given up while their threads still ran; a file
+// still in use is scheduled for removal at the next restart instead. The workflow's clean-up calls
+// this before it removes (or schedules) the download folder, which they would otherwise keep.
+void RemoveAbandonedAttemptFiles();

@@ -1,6 +1,9 @@
 #include "download/download_file.h"
 
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "app/debug_trace.h"
 #include "app/sleep.h"
@@ -12,6 +15,19 @@ constexpr unsigned kSampleMs = 1000;
 constexpr unsigned kAfterAttemptMs = 2000;
 // A WinHTTP transfer must gain a percentage point within this many samples.
 constexpr int kStallSamples = 5;
+constexpr LONG kCompletePercent = 100;
+// A complete download whose move onto the caller's file fails (a scanner may hold it a moment)
+// is tried again this often before it is given up.
+constexpr int kMoveTries = 5;
+constexpr unsigned kMoveRetryMs = 200;
+
+// Files of attempts that were given up while their threads still ran. Such a thread removes its
+// file when it ends, but the process may end first.
+std::mutex g_abandonedLock;
+std::vector<std::wstring>& AbandonedFiles() {
+    static std::vector<std::wstring>* files = new std::vector<std::wstring>();
+    return *files;
+}
 
 struct HandleCloser {
     void operator()(HANDLE hHandle) const { CloseHandle(hHandle); }
@@ -34,7 +50,8 @@ void WatchAttempt(DownloadThreadParam* param, DownloadAttempt& attempt) {
         const LONG nPercent = attempt.nPercent.load();
         if (attempt.bCurlPhase.load() == 0) {
             DebugTrace(L"Download percent: %d", static_cast<int>(nPercent));
-            if (nPercent > nPrevious) {
+            // Once the whole body has arrived only the write to disk is left, which is no stall.
+            if (nPercent > nPrevious || nPercent >= kCompletePercent) {
                 nStalls = 0;
             } else if (++nStalls == kStallSamples) {
                 DebugTrace(L"Cancel download");
@@ -54,12 +71,20 @@ void WatchAttempt(DownloadThreadParam* param, DownloadAttempt& attempt) {
 // caller's file.
 int TakeOutcome(DownloadThreadParam* param, DownloadAttempt& attempt, const wchar_t* szSaveFile) {
     ShowInRecord(param, attempt);
-    if (attempt.Abandon()) return 0;
+    if (attempt.Abandon()) {
+        const std::lock_guard<std::mutex> lock(g_abandonedLock);
+        AbandonedFiles().emplace_back(attempt.szOwnFile());
+        return 0;
+    }
     param->bFinished = true;
     if (attempt.nResult.load() != 1) return 0;
-    if (!MoveFileExW(attempt.szOwnFile(), szSaveFile, MOVEFILE_REPLACE_EXISTING)) {
-        attempt.DeleteOwnFile();
-        return 0;
+    for (int nTry = 1; !MoveFileExW(attempt.szOwnFile(), szSaveFile, MOVEFILE_REPLACE_EXISTING);
+         ++nTry) {
+        if (nTry == kMoveTries) {
+            attempt.DeleteOwnFile();
+            return 0;
+        }
+        SleepFor(kMoveRetryMs);
     }
     param->nResult = 1;
     return 1;
@@ -87,4 +112,16 @@ int DownloadFile(DownloadThreadParam* param, const wchar_t* szUrl, const wchar_t
     WatchAttempt(param, *attempt.get());
     SleepFor(kAfterAttemptMs);
     return TakeOutcome(param, *attempt.get(), szSaveFile);
+}
+
+void RemoveAbandonedAttemptFiles() {
+    const std::lock_guard<std::mutex> lock(g_abandonedLock);
+    for (const std::wstring& file : AbandonedFiles()) {
+        // A thread that has ended removed its file already; one still at work holds it open.
+        if (!DeleteFileW(file.c_str()) &&
+            GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+    }
+    AbandonedFiles().clear();
 }

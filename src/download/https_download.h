@@ -20,6 +20,10 @@ std::unique_ptr<char[]> ToAnsiString(const wchar_t* szText);
 // Gives 1, or 0 for a null argument, a failed conversion or an address too long for the buffer.
 int MakeHttpsURL(const wchar_t* szUrl, char* szHttpsUrl);
 
+// Test hook: a transfer slower than bytesPerSecond for seconds fails (by default 1024 bytes a
+// second for 60 seconds); 0 for either puts the default back.
+void SetCurlCrawlFloor(long bytesPerSecond, long seconds);
+
 // libcurl's progress function: moves the progress bar (clientp) once the size is known. Never
 // aborts the transfer.
 int CurlProgressCallback(void* clientp, double dDownloadTotal, double dDownloaded,

@@ -1,7 +1,9 @@
 #include "download/https_download_url.h"
 
 #include <cstring>
+#include <cwctype>
 #include <cwchar>
+#include <vector>
 
 namespace {
 
@@ -11,6 +13,26 @@ const wchar_t kHttpProxyPrefix[] = L"http=http://";
 
 bool StartsWith(const char* szText, const char* szPrefix) {
     return std::strncmp(szText, szPrefix, std::strlen(szPrefix)) == 0;
+}
+
+bool IsProxySeparator(wchar_t c) { return c == L';' || std::iswspace(static_cast<wint_t>(c)); }
+
+// The text up to the first separator.
+std::wstring FirstPart(const wchar_t* szText) {
+    const wchar_t* szEnd = szText;
+    while (*szEnd != L'\0' && !IsProxySeparator(*szEnd)) ++szEnd;
+    return std::wstring(szText, szEnd);
+}
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* szPrefix) {
+    const std::size_t nLength = std::wcslen(szPrefix);
+    if (text.size() < nLength) return false;
+    for (std::size_t i = 0; i < nLength; ++i) {
+        if (std::towlower(static_cast<wint_t>(text[i])) != static_cast<wint_t>(szPrefix[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -45,9 +67,26 @@ int EscapeURLSpaces(char* szUrl) {
     return 1;
 }
 
-const wchar_t* CurlProxyText(const wchar_t* szProxy) {
-    if (!szProxy || !*szProxy) return nullptr;
-    const wchar_t* szFound = std::wcsstr(szProxy, kHttpProxyPrefix);
-    if (!szFound) return szProxy;
-    return szFound + (sizeof(kHttpProxyPrefix) / sizeof(wchar_t) - 1);
+std::wstring ChooseCurlProxy(const wchar_t* szProxy) {
+    if (!szProxy) return std::wstring();
+    if (const wchar_t* szFound = std::wcsstr(szProxy, kHttpProxyPrefix)) {
+        return FirstPart(szFound + (sizeof(kHttpProxyPrefix) / sizeof(wchar_t) - 1));
+    }
+    std::vector<std::wstring> entries;
+    for (const wchar_t* p = szProxy; *p != L'\0';) {
+        if (IsProxySeparator(*p)) {
+            ++p;
+            continue;
+        }
+        entries.push_back(FirstPart(p));
+        p += entries.back().size();
+    }
+    if (entries.empty()) return std::wstring();
+    for (const wchar_t* szScheme : {L"https=", L"http="}) {
+        for (const std::wstring& entry : entries) {
+            if (StartsWithNoCase(entry, szScheme)) return entry.substr(std::wcslen(szScheme));
+        }
+    }
+    const std::wstring::size_type nEquals = entries.front().find(L'=');
+    return nEquals == std::wstring::npos ? entries.front() : entries.front().substr(nEquals + 1);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // The texts the libcurl path hands to libcurl: the address in its ANSI buffer and the proxy.
 
@@ -17,6 +18,10 @@ int ForceHttpsScheme(const char* szText, char* szUrl);
 // for a null buffer or when the text would not fit; it then stays escaped as far as it got.
 int EscapeURLSpaces(char* szUrl);
 
-// The proxy that libcurl gets from a proxy setting: null for no setting or an empty one, the text
-// after "http=http://" when the setting holds it, else the whole setting.
-const wchar_t* CurlProxyText(const wchar_t* szProxy);
+// The one proxy that libcurl gets from an Internet Explorer proxy setting, empty for none. libcurl
+// takes a single proxy, while the setting may list several, per protocol ("http=h:3128;
+// https=h:3129") or not, separated by ';' or white space. When the setting holds "http=http://",
+// the proxy is the text after it; otherwise the "https=" entry, else the "http=" one (either in
+// any case), else the first entry (without a "name=" in front). The proxy ends at the first ';'
+// or white space.
+std::wstring ChooseCurlProxy(const wchar_t* szProxy);

@@ -16,10 +16,14 @@ namespace {
 constexpr int kErrorBufferBytes = 260;
 static_assert(kErrorBufferBytes >= CURL_ERROR_SIZE, "libcurl's error text must fit");
 
-// libcurl has no stall detection of its own: a transfer that moves less than one byte a second
-// for this long, or a connect that takes longer, ends as a failure instead of hanging the attempt.
-constexpr long kStallSeconds = 30;
+// The watchdog does not look at the libcurl phase: a transfer that crawls below this floor for
+// this long, or a connect that takes longer than its limit, ends as a failure instead of holding
+// the setup. Tests lower the floor to compress time.
+constexpr long kCrawlBytesPerSecond = 1024;
+constexpr long kCrawlSeconds = 60;
 constexpr long kConnectSeconds = 30;
+std::atomic<long> g_crawlBytesPerSecond{kCrawlBytesPerSecond};
+std::atomic<long> g_crawlSeconds{kCrawlSeconds};
 
 struct CurlEasyCleanup {
     void operator()(CURL* pCurl) const { curl_easy_cleanup(pCurl); }
@@ -47,10 +51,10 @@ int ToProgressCount(double dBytes) {
 }
 
 void SetProxy(CURL* pCurl, const wchar_t* szProxy) {
-    const wchar_t* szCurlProxy = CurlProxyText(szProxy);
-    if (!szCurlProxy) return;
+    const std::wstring curlProxy = ChooseCurlProxy(szProxy);
+    if (curlProxy.empty()) return;
     // libcurl keeps its own copy, so the ANSI text goes as soon as it has been set.
-    const std::unique_ptr<char[]> szAnsiProxy = ToAnsiString(szCurlProxy);
+    const std::unique_ptr<char[]> szAnsiProxy = ToAnsiString(curlProxy.c_str());
     if (szAnsiProxy) curl_easy_setopt(pCurl, CURLOPT_PROXY, szAnsiProxy.get());
 }
 
@@ -110,8 +114,8 @@ int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar
         curl_easy_setopt(pCurl, CURLOPT_WRITEFUNCTION, std::fwrite);
         curl_easy_setopt(pCurl, CURLOPT_ERRORBUFFER, szError);
         curl_easy_setopt(pCurl, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
-        curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+        curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_LIMIT, g_crawlBytesPerSecond.load());
+        curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_TIME, g_crawlSeconds.load());
         // The old systems' TLS cannot check today's certificate chains.
         if (IsOldWindows()) curl_easy_setopt(pCurl, CURLOPT_SSL_VERIFYPEER, 0L);
         SetProxy(pCurl, szProxy);
@@ -125,4 +129,10 @@ int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar
     DebugTrace(L"Download curl failed");
     TraceAnsi(szError);
     return -1;
+}
+
+void SetCurlCrawlFloor(long bytesPerSecond, long seconds) {
+    const bool bDefault = bytesPerSecond <= 0 || seconds <= 0;
+    g_crawlBytesPerSecond = bDefault ? kCrawlBytesPerSecond : bytesPerSecond;
+    g_crawlSeconds = bDefault ? kCrawlSeconds : seconds;
 }

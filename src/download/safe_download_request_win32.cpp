@@ -16,12 +16,22 @@ constexpr DWORD kHttpPartialContent = 206;
 constexpr DWORD kHttpUnauthorized = 401;
 constexpr DWORD kHttpProxyAuthRequired = 407;
 
+// ERROR_WINHTTP_RESEND_REQUEST asks for the same request again; a server or proxy that keeps
+// asking would otherwise hold a thread forever, one that nobody waits for any more included.
+constexpr int kMaxResends = 10;
+
 int AsInt(DWORD value) { return static_cast<int>(value); }
 
 }  // namespace
 
 bool WinHttpWrapper::SendWithAuthentication(HINTERNET hRequest, bool bSecure,
-                                            const wchar_t* szUserName, const wchar_t* szPassword) {
+                                            const wchar_t* szUserName, const wchar_t* szPassword,
+                                            const std::atomic<LONG>* pbCancel) {
+    int nResends = 0;
+    const auto resendAllowed = [&nResends, pbCancel]() {
+        if (pbCancel != nullptr && pbCancel->load() != 0) return false;
+        return ++nResends <= kMaxResends;
+    };
     DWORD dwProxyAuthScheme = 0;
     DWORD dwStatusCode = 0;
     DWORD dwLastStatus = 0;
@@ -47,14 +57,14 @@ bool WinHttpWrapper::SendWithAuthentication(HINTERNET hRequest, bool bSecure,
                                       WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
             const DWORD dwError = GetLastError();
             WinHTTPLibLog(L"SafeDownloadFile: WinHttpSendRequest: ErrorCode = %d", AsInt(dwError));
-            if (dwError == ERROR_WINHTTP_RESEND_REQUEST) continue;
+            if (dwError == ERROR_WINHTTP_RESEND_REQUEST && resendAllowed()) continue;
             break;
         }
         if (!m_api.WinHttpReceiveResponse(hRequest, nullptr)) {
             const DWORD dwError = GetLastError();
             WinHTTPLibLog(L"SafeDownloadFile: WinHttpReceiveResponse: ErrorCode = %d",
                           AsInt(dwError));
-            if (dwError == ERROR_WINHTTP_RESEND_REQUEST) continue;
+            if (dwError == ERROR_WINHTTP_RESEND_REQUEST && resendAllowed()) continue;
             // A failed logon still leaves a response (the challenge) to read.
             if (dwError != ERROR_WINHTTP_LOGIN_FAILURE) break;
         }

@@ -97,7 +97,7 @@ DWORD WinHttpWrapper::SafeDownloadFile(const wchar_t* szPathUrl, const wchar_t* 
     m_dwStatus = WinHTTP_Download_Status_Request_Opened;
     WinHTTPLibLogLine(L"SafeDownloadFile: step 3");
 
-    if (!SendWithAuthentication(request.get(), bSecure, szUserName, szPassword)) {
+    if (!SendWithAuthentication(request.get(), bSecure, szUserName, szPassword, pbCancel)) {
         m_dwStatus = WinHTTP_Download_Status_Error;
         return 0;
     }

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cwchar>
 #include <memory>
+#include <mutex>
 #include <new>
 
+#include "base/last_error_keeper.h"
 #include "download/log_line_encoding.h"
 
 namespace {
@@ -16,17 +18,9 @@ struct FileCloser {
     void operator()(FILE* file) const { fclose(file); }
 };
 
-// The download reads GetLastError after steps that log, so logging must not disturb it.
-class LastErrorKeeper {
-  public:
-    LastErrorKeeper() : saved_(GetLastError()) {}
-    ~LastErrorKeeper() { SetLastError(saved_); }
-    LastErrorKeeper(const LastErrorKeeper&) = delete;
-    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
-  private:
-    DWORD saved_;
-};
+// A lingering attempt's thread and the next attempt's may log at once; each line is appended
+// whole, one after the other.
+std::mutex g_logLock;
 
 }  // namespace
 
@@ -38,6 +32,7 @@ void WinHTTPLibLogLine(const wchar_t* szMessage) {
     std::unique_ptr<char[]> line(new (std::nothrow) char[kLogLineBytes]);
     if (!line) return;
     const std::size_t bytes = EncodeLogLine(szMessage, length, line.get(), kLogLineBytes);
+    const std::lock_guard<std::mutex> lock(g_logLock);
     // Binary append: the bytes are already what a text-mode stream would store, and the C
     // runtime's own conversion would cut the line at the first character it cannot convert.
     std::unique_ptr<FILE, FileCloser> file(_wfopen(kWinHTTPLibLogPath, L"a+b"));

@@ -59,9 +59,11 @@ class WinHttpWrapper {
     };
 
     WinHttpHandle OpenWithIEProxy(const wchar_t* szUrl);
-    // The request and authentication loop; true once the server answered 200 or 206.
+    // The request and authentication loop; true once the server answered 200 or 206. A request
+    // that WinHTTP asks to resend is sent again at most kMaxResends times, and not once the
+    // attempt is cancelled.
     bool SendWithAuthentication(HINTERNET hRequest, bool bSecure, const wchar_t* szUserName,
-                                const wchar_t* szPassword);
+                                const wchar_t* szPassword, const std::atomic<LONG>* pbCancel);
     // Reads the body into chunks; false (status and log line set) when the download must stop.
     bool ReceiveBody(HINTERNET hRequest, HANDLE hFile, DWORD dwTotal, const ProgressTargets& to,
                      ChunkList* pChunks, DWORD* pdwReceived);

@@ -1,5 +1,6 @@
 #include "system/package_digest.h"
 
+#include "system/file_pieces.h"
 #include "system/package_format.h"
 #include "system/package_masking.h"
 
@@ -19,8 +20,9 @@ bool PayloadUnmasker::Finish(unsigned char digest[kMd5Bytes]) {
 bool UnmaskAndDigest(uint32_t length, uint32_t key, unsigned char* payload,
                      unsigned char digest[kMd5Bytes]) {
     PayloadUnmasker unmasker(length, key, payload);
-    for (uint32_t offset = 0; offset < length; offset += kPackagePieceBytes) {
-        unmasker.Advance(offset + kPackagePieceBytes);
-    }
+    ForEachPiece(length, [&unmasker](uint32_t offset, uint32_t bytes) {
+        unmasker.Advance(offset + bytes);
+        return true;
+    });
     return unmasker.Finish(digest);
 }

@@ -29,10 +29,17 @@ CQervOnlineSetupDlg::CQervOnlineSetupDlg(CWnd* pParent)
 CQervOnlineSetupDlg::~CQervOnlineSetupDlg() { RemoveTrayIcon(); }
 
 void CQervOnlineSetupDlg::RemoveTrayIcon() {
-    if (m_bInTray) {
-        ::Shell_NotifyIconW(NIM_DELETE, &m_nid);
-        m_bInTray = FALSE;
-    }
+    const std::lock_guard<std::mutex> lock(m_trayLock);
+    m_bTrayClosed = true;
+    // Asked of the shell whatever this thread knows of the icon: the UI thread may have added it
+    // a moment ago. Deleting an icon that is not there does nothing.
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = sizeof(nid);
+    // The window that the icon was registered with: after the modal run m_hWnd is gone.
+    nid.hWnd = m_nid.hWnd;
+    nid.uID = kTrayIconId;
+    if (nid.hWnd == nullptr) return;
+    ::Shell_NotifyIconW(NIM_DELETE, &nid);
 }
 
 void CQervOnlineSetupDlg::DoDataExchange(CDataExchange* pDX) {

@@ -7,6 +7,8 @@
 
 #include <shellapi.h>
 
+#include <mutex>
+
 #include "ui/framework/dialog.h"
 #include "ui/framework/gdi.h"
 #include "ui/resource.h"
@@ -30,9 +32,6 @@ class CQervOnlineSetupDlg : public CDialog, public SetupDialogView {
     explicit CQervOnlineSetupDlg(CWnd* pParent = nullptr);
     ~CQervOnlineSetupDlg() override;
 
-    // Takes the icon out of the notification area, if it is there.
-    void RemoveTrayIcon();
-
     // The dialog as the worker thread sees it; every call is safe from other threads.
     HWND MainWindow() override;
     HWND ProgressBar() override;
@@ -42,6 +41,7 @@ class CQervOnlineSetupDlg : public CDialog, public SetupDialogView {
     void PauseStatusText() override;
     void ResumeStatusText() override;
     int ShowMessageBox(const wchar_t* text, UINT flags) override;
+    void RemoveTrayIcon() override;
     // Closes both thread handles (they keep running) and ends the modal run with 0.
     void EndSetupDialog() override;
 
@@ -79,6 +79,10 @@ class CQervOnlineSetupDlg : public CDialog, public SetupDialogView {
     HANDLE m_hWorkerThread = nullptr;
     HANDLE m_hStatusThread = nullptr;
     BOOL m_bInTray = FALSE;
+    // The icon is added on the UI thread and taken away for good from whichever thread ends the
+    // process; the lock keeps a hide that is under way from adding it back after that.
+    std::mutex m_trayLock;
+    bool m_bTrayClosed = false;
     NOTIFYICONDATAW m_nid{};
     int m_nTrayFrame = 0;
 };

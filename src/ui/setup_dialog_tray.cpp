@@ -20,6 +20,7 @@ HICON LoadTrayFrame(int nFrame) {
 }  // namespace
 
 BOOL CQervOnlineSetupDlg::InitTrayIcon() {
+    const std::lock_guard<std::mutex> lock(m_trayLock);
     m_nid = NOTIFYICONDATAW{};
     m_nid.cbSize = sizeof(m_nid);
     m_nid.hWnd = m_hWnd;
@@ -44,6 +45,11 @@ void CQervOnlineSetupDlg::OnTimer(UINT_PTR nIDEvent) {
 
 void CQervOnlineSetupDlg::HideToTray() {
     if (m_bInTray) {
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(m_trayLock);
+    // The process is ending: no icon is left behind in the notification area.
+    if (m_bTrayClosed) {
         return;
     }
     ::KillTimer(m_hWnd, IDT_HIDE_TO_TRAY);

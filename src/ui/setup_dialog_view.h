@@ -6,7 +6,7 @@
 #include <windows.h>
 
 class SetupDialogView {
-public:
+  public:
     virtual ~SetupDialogView() = default;
 
     // The main window, or null when there is none.
@@ -27,4 +27,6 @@ public:
     virtual int ShowMessageBox(const wchar_t* text, UINT flags) = 0;
     // Closes both thread handles and ends the modal run with 0.
     virtual void EndSetupDialog() = 0;
+    // Takes the tray icon out of the notification area for good, before the process ends.
+    virtual void RemoveTrayIcon() = 0;
 };

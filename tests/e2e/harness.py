@@ -516,6 +516,16 @@ def x_windows(display, name, timeout=0):
         time.sleep(0.2)
 
 
+def raise_x_windows(display, name):
+    """Puts the visible X windows named name on top. Without a window manager Wine does not
+    always keep an owned box above its owner once the owner is brought back to the front, which a
+    window manager (and Windows) would."""
+    for window in x_windows(display, name):
+        subprocess.run(["xdotool", "windowraise", window], env=dict(os.environ, DISPLAY=display),
+                       check=True)
+    time.sleep(0.3)
+
+
 def x_geometry(display, window):
     """(x, y, width, height) of an X window."""
     result = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window],
@@ -535,6 +545,44 @@ def screenshot(display, path, rect=None):
         args += ["-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage"]
     subprocess.run(args + [str(path)], env=dict(os.environ, DISPLAY=display), check=True)
     return path
+
+
+def is_centred(window):
+    """Whether the window stands in the middle of its monitor's work area, to the pixel that an
+    odd difference in size leaves."""
+    left, top, right, bottom = window["rect"]
+    area_left, area_top, area_right, area_bottom = window["work_area"]
+    return (abs((left + right) - (area_left + area_right)) <= 1
+            and abs((top + bottom) - (area_top + area_bottom)) <= 1)
+
+
+# The colours that tell the system's box icons apart: the exclamation mark's yellow triangle, the
+# error's red disc, and the blue of the question mark (and of the information sign).
+ICON_COLOURS = {
+    "exclamation": lambda r, g, b: r > 180 and g > 150 and b < 100,
+    "error": lambda r, g, b: r > 150 and g < 90 and b < 90,
+    "question": lambda r, g, b: b > 150 and r < 110,
+}
+
+
+def box_icon(display, box):
+    """Which system icon a message box shows, read from the screen: "exclamation", "error",
+    "question", or None when it shows none."""
+    if box.get("icon_rect") is None:
+        return None
+    left, top, right, bottom = box["icon_rect"]
+    with tempfile.TemporaryDirectory() as folder:
+        path = screenshot(display, Path(folder) / "icon.png", box["icon_rect"])
+        pixels = subprocess.run(["convert", str(path), "rgb:-"], capture_output=True,
+                                check=True).stdout
+    assert len(pixels) == 3 * (right - left) * (bottom - top), "unexpected picture size"
+    counts = {name: 0 for name in ICON_COLOURS}
+    for i in range(0, len(pixels), 3):
+        r, g, b = pixels[i:i + 3]
+        for name, matches in ICON_COLOURS.items():
+            counts[name] += matches(r, g, b)
+    name, count = max(counts.items(), key=lambda item: item[1])
+    return name if count > 0 else None
 
 
 def read_recorded(path):

@@ -5,7 +5,8 @@ import struct
 import pytest
 
 from harness import (APP_CAPTION, HIDDEN_RUN_FLASH_S, HKLM_QERV, IE_CONNECTIONS,
-                     PROXY_NAME_SETUP_EXE, RECORDER_EXE, WINHTTP_CONNECTIONS, answer, boxes, pack,
+                     PROXY_NAME_SETUP_EXE, RECORDER_EXE, WINHTTP_CONNECTIONS, answer, box_icon,
+                     boxes, pack,
                      read_recorded, visible_dialog, wait_for_file)
 
 # Messages 5, 4, 8, 2 and 1 in Vietnamese (no language stored).
@@ -94,6 +95,7 @@ def test_all_attempts_failing_are_shown_and_clean_up(wine, display, watch, start
                        what="the failure box")
     box_window = boxes(box)[0]
     assert box_window["text"] == FAILED
+    assert box_icon(display, box_window) == "error"
     dialog = visible_dialog(box)
     assert dialog["status"] == FAILED
     assert dialog["progress"] == 0
@@ -139,13 +141,34 @@ def corrupt_payload(path):
     pytest.param(lambda path: (pack(RECORDER_EXE, path), corrupt_payload(path)),
                  id="digest-mismatch"),
 ])
-def test_package_that_fails_decoding_ends_silently(publish, watch, start_setup, make_package):
+def test_package_that_fails_decoding_ends_like_a_failed_download(display, publish, watch,
+                                                                 start_setup, make_package):
     make_package(publish(raw=b""))
     windows = watch()
     run = start_setup("/abc")
-    assert run.wait() == 0
+    box = windows.wait(lambda w: any(b["title"] == APP_CAPTION for b in boxes(w)), timeout=60,
+                       what="the failure box")
+    box_window = boxes(box)[0]
+    assert box_window["text"] == FAILED
+    assert visible_dialog(box)["status"] == FAILED
+    # Nothing of the package stays behind, and nothing was started.
+    assert not run.download_folder().exists()
+    assert any(text.startswith("MoveFileEx eror: ") for text in run.traces)
+    assert not any(text.startswith("szProcessPath") for text in run.traces)
 
-    assert run.traces[-1].startswith("MoveFileEx eror: ")
-    folder = run.download_folder()
-    assert sorted(p.name for p in folder.iterdir()) == ["Setup.dat"]
+    answer(display, box_window, "OK")
+    assert run.wait(timeout=15) == 0
+
+
+def test_package_that_fails_decoding_in_a_hidden_run_is_only_traced(registry, publish, watch,
+                                                                     start_setup):
+    registry.set(HKLM_QERV, "fGiaodien", "REG_DWORD", 1)
+    corrupt_payload(publish())
+    windows = watch()
+    run = start_setup("/DownloadOnly")
+    assert run.wait(timeout=60) == 0
+
+    assert run.traces[-1] == FAILED_ENGLISH
+    assert not run.download_folder().exists()
+    assert not (run.folder / "SetupB.exe").exists()
     assert not windows.any_box()

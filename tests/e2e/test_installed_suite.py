@@ -5,8 +5,8 @@ import time
 
 import pytest
 
-from harness import (APP_CAPTION, HKLM_QERV, RECORDER_EXE, RUN_ONCE, VERSIONED_EXE, answer, boxes,
-                     dialogs, read_recorded, wait_for_file)
+from harness import (APP_CAPTION, HKLM_QERV, RECORDER_EXE, RUN_ONCE, VERSIONED_EXE, answer,
+                     box_icon, boxes, dialogs, read_recorded, wait_for_file)
 
 PRODUCT = "Qerv Vantorel Test Edition"
 SUPPORT_FILES = ("QervSkinManager.dll", "QervSkin.dll", "SkinResource.dll", "QervLanguageVn.dll",
@@ -55,6 +55,8 @@ def test_installed_suite_offers_its_uninstaller(wine, display, registry, install
     assert box["title"] == APP_CAPTION
     assert box["text"] == INSTALLED.format(PRODUCT)
     assert [b["text"] for b in box["buttons"]] == ["OK", "Cancel"]
+    # Asked for with no icon: the framework gives an OK/Cancel box its exclamation mark.
+    assert box_icon(display, box) == "exclamation"
     answer(display, box, choice)
     assert run.wait(timeout=30) == 0
 

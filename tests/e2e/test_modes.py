@@ -3,7 +3,7 @@ import re
 import time
 
 from harness import (CAPTION, HIDDEN_RUN_FLASH_S, PENDING_KEY, RECORDER_EXE, dialogs,
-                     read_recorded, visible_dialog, wait_for_file)
+                     is_centred, read_recorded, visible_dialog, wait_for_file)
 
 # Message 2 in Vietnamese, the language of a machine without the suite.
 COMPLETED_VI = "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt"
@@ -23,6 +23,8 @@ class TestModes:
         run = start_setup()
         shown = windows.wait(visible_dialog, what="the setup dialog")
         assert visible_dialog(shown)["title"] == CAPTION
+        # Centred in the work area at its final size, as the framework places an unowned dialog.
+        assert is_centred(visible_dialog(shown)), visible_dialog(shown)
         assert run.wait() == 0
 
         folder = run.download_folder()

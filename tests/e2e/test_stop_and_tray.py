@@ -6,9 +6,9 @@ import time
 
 import pytest
 
-from harness import (APP_CAPTION, ARTIFACTS, CAPTION, answer, boxes, center, click, dialogs,
-                     eventually, key, screenshot, visible_dialog, wait_for_file, x_geometry,
-                     x_windows)
+from harness import (APP_CAPTION, ARTIFACTS, CAPTION, answer, box_icon, boxes, center, click,
+                     dialogs, eventually, key, raise_x_windows, screenshot, visible_dialog,
+                     wait_for_file, x_geometry, x_windows)
 
 STOP_QUESTION = "Bạn có muốn dừng quá trình cài đặt Qerv không?"
 TRAY_WINDOW = "Wine System Tray"
@@ -40,6 +40,7 @@ def test_stop_question_at_the_stop_point(display, publish, watch, start_setup, t
 
     box = question(windows)
     assert box["text"] == STOP_QUESTION
+    assert box_icon(display, box) == "question"
     assert [b["text"].replace("&", "") for b in box["buttons"]] == ["Yes", "No"]
     # The download finishes meanwhile, and the worker waits for the answer at its stop point.
     run.wait_trace(f"^{STOP_POINT}$", timeout=30)
@@ -115,5 +116,24 @@ def test_dialog_goes_to_the_tray_and_comes_back(display, watch, start_setup):
     assert eventually(lambda: x_windows(display, TRAY_WINDOW) == []), "the icon stayed"
 
     box = next(b for b in boxes(windows.latest()) if b["title"] == APP_CAPTION)
+    # The dialog came back centred, over the failure box that it owns.
+    raise_x_windows(display, APP_CAPTION)
     answer(display, box, "OK")
     assert run.wait(timeout=15) == 0
+
+
+def test_ending_from_the_tray_takes_the_icon_away(display, watch, start_setup):
+    # Nothing is published: the setup fails, and its box waits while the dialog goes to the tray.
+    windows = watch()
+    run = start_setup()
+    windows.wait(visible_dialog, what="the setup dialog")
+    windows.wait(lambda w: any(not d["visible"] for d in dialogs(w)), timeout=60,
+                 what="the dialog to hide")
+    assert len(x_windows(display, TRAY_WINDOW, timeout=5)) == 1, "no icon in the notification area"
+
+    # The user answers the box without bringing the dialog back: the process ends, and with it
+    # the icon.
+    box = next(b for b in boxes(windows.latest()) if b["title"] == APP_CAPTION)
+    answer(display, box, "OK")
+    assert run.wait(timeout=15) == 0
+    assert eventually(lambda: x_windows(display, TRAY_WINDOW) == [], timeout=5), "the icon stayed"

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "download/https_download_url.h"
@@ -27,11 +28,11 @@ void FuzzNormalizeUrl(const std::uint8_t* data, size_t size) {
     Check(length < kUrlBufferChars);
     Check(length <= kUrlMaxCopiedChars + 7);
 
-    Check(CurlProxyText(nullptr) == nullptr);
-    const wchar_t* proxy = CurlProxyText(url.data());
-    if (proxy != nullptr) {
-        Check(proxy >= url.data() && proxy <= url.data() + wcslen(url.data()));
-    }
+    Check(ChooseCurlProxy(nullptr).empty());
+    const std::wstring proxy = ChooseCurlProxy(url.data());
+    // One proxy, taken whole from the setting.
+    Check(proxy.find_first_of(L"; \t\r\n") == std::wstring::npos);
+    Check(proxy.empty() || std::wstring(url.data()).find(proxy) != std::wstring::npos);
 }
 
 void FuzzHttpsAddress(const std::uint8_t* data, size_t size) {

@@ -66,23 +66,31 @@ TEST(EscapeURLSpaces, EscapesSpacesWhileTheyFit) {
     EXPECT_EQ(EscapeURLSpaces(nullptr), 0);
 }
 
-TEST(CurlProxyText, ProxyRule) {
+TEST(ChooseCurlProxy, OneProxyFromTheSetting) {
     const struct {
         const wchar_t* szProxy;
-        const wchar_t* szExpected;  // null: no proxy
+        const wchar_t* szExpected;  // empty: no proxy
     } cases[] = {
-        {nullptr, nullptr},
-        {L"", nullptr},
+        {nullptr, L""},
+        {L"", L""},
+        {L" ; ", L""},
         {L"proxy:8080", L"proxy:8080"},
+        // The "http=http://" rule comes first, and its proxy ends at the next entry.
         {L"http=http://p:3128", L"p:3128"},
-        {L"https=https://q:443;http=http://p:3128;ftp=x", L"p:3128;ftp=x"},
-        {L"HTTP=HTTP://p:3128", L"HTTP=HTTP://p:3128"},
+        {L"https=https://q:443;http=http://p:3128;ftp=x", L"p:3128"},
         {L"http=http://", L""},
+        // Per-protocol lists: https first, then http, in any case.
+        {L"http=h:3128;https=h:3129", L"h:3129"},
+        {L"ftp=f:21;HTTP=h:3128", L"h:3128"},
+        {L"HTTPS=s:443 http=h:80", L"s:443"},
+        // Otherwise the first entry, without its name.
+        {L"a:1;b:2", L"a:1"},
+        {L"  a:1\tb:2", L"a:1"},
+        {L"ftp=f:21;socks=s:1080", L"f:21"},
+        {L"httpsx=z:1;ftp=f:21", L"z:1"},
     };
     for (const auto& c : cases) {
-        const wchar_t* szText = CurlProxyText(c.szProxy);
-        EXPECT_EQ(szText ? std::wstring(szText) : L"(none)",
-                  c.szExpected ? c.szExpected : L"(none)");
+        EXPECT_EQ(ChooseCurlProxy(c.szProxy), c.szExpected) << (c.szProxy ? c.szProxy : L"null");
     }
 }
 

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Checks the shape of a built Windows program without running it: the machine it is built for,
-PE32 or PE32+, the GUI subsystem, and that it needs no DLL beyond the system's (the C and C++
-runtimes and the thread library are linked in statically).
+PE32 or PE32+, the GUI subsystem, that it needs no DLL beyond the system's (the C and C++
+runtimes and the thread library are linked in statically), and, given a list of the functions
+that Windows Vista has, that it imports no other.
 
-  pe_shape.py PROGRAM x86|x64
+  pe_shape.py PROGRAM x86|x64 [VISTA_FUNCTIONS]
 
-Prints what it found and exits non-zero on the first mismatch."""
+VISTA_FUNCTIONS lists one DLL!function a line (# starts a comment), each checked against Vista's
+own export tables when it was added. Prints what it found and exits non-zero on any mismatch."""
 import struct
 import sys
 from pathlib import Path
@@ -50,17 +52,34 @@ class Pe:
         start = self.offset(rva)
         return self.data[start:self.data.index(b"\0", start)].decode("ascii")
 
-    def imported_dlls(self):
+    def imports(self):
+        """{DLL name: [function names, or #ordinal]} of the import directory."""
         rva, _ = self.directories[1]
-        dlls = []
+        wide = self.magic == 0x20B
+        thunk_size, ordinal_flag = (8, 1 << 63) if wide else (4, 1 << 31)
+        found = {}
         entry = self.offset(rva) if rva else None
         while entry is not None:
-            fields = struct.unpack_from("<IIIII", self.data, entry)
-            if not any(fields):
+            lookup, _, _, name, first_thunk = struct.unpack_from("<IIIII", self.data, entry)
+            if not any((lookup, name, first_thunk)):
                 break
-            dlls.append(self.text(fields[3]))
+            functions = []
+            thunk = self.offset(lookup or first_thunk)
+            while True:
+                (value,) = struct.unpack_from("<Q" if wide else "<I", self.data, thunk)
+                if value == 0:
+                    break
+                if value & ordinal_flag:
+                    functions.append(f"#{value & 0xFFFF}")
+                else:
+                    functions.append(self.text((value & 0x7FFFFFFF) + 2))
+                thunk += thunk_size
+            found[self.text(name)] = functions
             entry += 20
-        return dlls
+        return found
+
+    def imported_dlls(self):
+        return list(self.imports())
 
 
 def main():
@@ -80,6 +99,18 @@ def main():
         problems.append(f"needs runtime DLLs: {', '.join(runtime)}")
     print(f"{program.name}: {'PE32' if pe.magic == 0x10B else 'PE32+'} {arch}, "
           f"subsystem {pe.subsystem}, imports {', '.join(dlls)}")
+    if len(sys.argv) > 3:
+        known = set()
+        for line in Path(sys.argv[3]).read_text().splitlines():
+            line = line.split("#", 1)[0].strip()
+            if line:
+                known.add(line.lower())
+        imported = [f"{dll}!{function}" for dll, functions in pe.imports().items()
+                    for function in functions]
+        unknown = [name for name in imported if name.lower() not in known]
+        if unknown:
+            problems.append("imports not known to be in Windows Vista: " + ", ".join(unknown))
+        print(f"{len(imported)} imported functions, {len(imported) - len(unknown)} known in Vista")
     for problem in problems:
         print(f"FAIL: {problem}")
     return 1 if problems else 0

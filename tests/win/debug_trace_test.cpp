@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -26,6 +28,15 @@ TEST_F(DebugTraceTest, PercentSTakesAWideString) {
     ASSERT_EQ(g_lines.size(), 2u);
     EXPECT_EQ(g_lines[0], L"szProcessPath: \"C:\\T\u1EA3i\\SetupB.exe\"  x");
     EXPECT_EQ(g_lines[1], L"[-7] dwStatus=1001");
+}
+
+// A trace between a failed step and the read of its code leaves the code as it was.
+TEST_F(DebugTraceTest, LastErrorSurvivesATrace) {
+    for (DWORD code : {DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_SUCCESS}, DWORD{12029}}) {
+        SetLastError(code);
+        DebugTrace(L"szFileSavePath 2.1: %d", 5);
+        EXPECT_EQ(GetLastError(), code);
+    }
 }
 
 TEST_F(DebugTraceTest, OverlongLineIsCutToTheBuffer) {

@@ -124,8 +124,24 @@ INSTANTIATE_TEST_SUITE_P(
                  kOk},
         LoopCase{"ResendAsked", {SendFailure(12032), OkResponse("body")}, 1, 2, 0, kOk},
         LoopCase{"ResendAskedOnReceive", {ReceiveFailure(12032), OkResponse("body")}, 1, 2, 0, kOk},
-        LoopCase{"LoginFailureStillReadsTheAnswer", {ReceiveFailure(12015)}, 1, 1, 0, kOk}),
+        LoopCase{"LoginFailureStillReadsTheAnswer", {ReceiveFailure(12015)}, 1, 1, 0, kOk},
+        // A request is sent again at most ten times, however often WinHTTP asks.
+        LoopCase{"ResendAskedWithoutEnd", std::vector<FakeResponse>(12, SendFailure(12032)), 0, 11,
+                 0, std::string(kAuthFailed) + "0"},
+        LoopCase{"ResendAskedOnReceiveWithoutEnd",
+                 std::vector<FakeResponse>(12, ReceiveFailure(12032)), 0, 11, 0,
+                 std::string(kAuthFailed) + "0"}),
     [](const ::testing::TestParamInfo<LoopCase>& info) { return std::string(info.param.name); });
+
+// An attempt that the watchdog has given up on sends nothing again.
+TEST(RequestLoop, CancelledAttemptDoesNotResend) {
+    DownloadScenario s;
+    s.fake.responses = {SendFailure(12032), OkResponse("body")};
+    s.cancel = 1;
+    EXPECT_EQ(s.Run(), 0u);
+    EXPECT_EQ(s.fake.sends, 1);
+    EXPECT_FALSE(s.TargetExists());
+}
 
 TEST(RequestLoop, ServerChallengeIsAnsweredWithTheGivenCredentialsForTheNamedTarget) {
     DownloadScenario s;

@@ -3,12 +3,19 @@
 // transfer follows.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "download/download_file.h"
 #include "download_thread_rig.h"
+#include "fixtures_flow/registry_value_guard.h"
 
 namespace {
 
@@ -16,6 +23,9 @@ using downloadtest::AttemptClock;
 using downloadtest::AttemptRig;
 using downloadtest::kNever;
 using downloadtest::PublishedWrapper;
+
+constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
 // Ten chunks of ten percent each.
 const std::string kBody = downloadtest::ChunkedBody(10, 4096);
@@ -168,6 +178,85 @@ TEST_F(Watchdog, CancelledAutoAttemptDoesNotFallBackToTheIEProxy) {
     EXPECT_EQ(published.fake.ieConfigReads, 0);
     ASSERT_EQ(published.fake.opens.size(), 1u);
     EXPECT_EQ(published.fake.opens[0].accessType, static_cast<DWORD>(WINHTTP_ACCESS_TYPE_NO_PROXY));
+}
+
+// An attempt given up while its thread still holds its file: the clean-up cannot delete the file
+// and schedules it for the next restart instead, so that the folder can go after it.
+TEST_F(Watchdog, GivenUpAttemptsFileIsScheduledByTheCleanUp) {
+    flowfixtures::RegistryValueGuard pending(kSessionManagerKey, kPendingValue);
+    flowfixtures::DeleteMachineValue(kSessionManagerKey, kPendingValue);
+    Pace([](int i) { return i < 2 ? 1000u * static_cast<unsigned>(i + 1) : kNever; });
+    EXPECT_EQ(Attempt(), 0);
+    const std::vector<std::wstring> parts = PartFiles();
+    ASSERT_EQ(parts.size(), 1u);
+
+    RemoveAbandonedAttemptFiles();
+    const std::wstring scheduled = flowfixtures::ReadMachineText(kSessionManagerKey, kPendingValue);
+    EXPECT_NE(scheduled.find(parts[0]), std::wstring::npos);
+    // Recorded once: a second clean-up has nothing left to do.
+    flowfixtures::DeleteMachineValue(kSessionManagerKey, kPendingValue);
+    RemoveAbandonedAttemptFiles();
+    EXPECT_TRUE(flowfixtures::ReadMachineText(kSessionManagerKey, kPendingValue).empty());
+}
+
+// A progress bar on a thread of its own. The download thread moves it with SendMessageW and so
+// waits while it handles a position; at 100 % it holds the thread until holdUntil in fake time,
+// which stands for a long write of the complete body.
+class SlowProgressBar {
+  public:
+    SlowProgressBar(AttemptClock& clock, unsigned holdUntil) {
+        s_clock = &clock;
+        s_holdUntil = holdUntil;
+        m_thread = std::thread([this] {
+            WNDCLASSW wc = {};
+            wc.lpfnWndProc = &SlowProgressBar::WndProc;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"QervSlowProgressBar";
+            RegisterClassW(&wc);
+            m_threadId = GetCurrentThreadId();
+            m_hWnd = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                   wc.hInstance, nullptr);
+            m_ready.store(true);
+            MSG msg;
+            while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+            DestroyWindow(m_hWnd);
+        });
+        while (!m_ready.load()) Sleep(1);
+    }
+    ~SlowProgressBar() {
+        PostThreadMessageW(m_threadId, WM_QUIT, 0, 0);
+        m_thread.join();
+    }
+    HWND hWnd() const { return m_hWnd; }
+
+  private:
+    static LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == PBM_SETPOS && wParam == 100) s_clock->WaitUntil(s_holdUntil);
+        return DefWindowProcW(hWnd, message, wParam, lParam);
+    }
+    static inline AttemptClock* s_clock = nullptr;
+    static inline unsigned s_holdUntil = 0;
+    std::thread m_thread;
+    std::atomic<bool> m_ready{false};
+    DWORD m_threadId = 0;
+    HWND m_hWnd = nullptr;
+};
+
+TEST_F(Watchdog, CompleteBodyIsNotCancelledWhileItIsWritten) {
+    // The whole body has arrived at 1 s; its write then takes until 8 s, longer than five
+    // samples.
+    Pace([](int) { return 1000u; });
+    SlowProgressBar progress(clock, 8000);
+    clock.ExpectThread();
+    EXPECT_EQ(DownloadFile(&record, testsupport::kFakeUrl, rig.target.c_str(), progress.hWnd(),
+                           WinHTTP_Download_Type_Direct_Connect),
+              1);
+
+    EXPECT_EQ(rig.traces.Count(L"Cancel download"), 0);
+    EXPECT_GE(Samples().size(), 6u);
+    EXPECT_EQ(Samples().back(), L"Download percent: 100");
+    EXPECT_EQ(Target(), kBody);
+    EXPECT_TRUE(PartFiles().empty());
 }
 
 }  // namespace

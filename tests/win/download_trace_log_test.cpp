@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "download/log_line_encoding.h"
@@ -45,6 +46,30 @@ TEST(TraceLog, WholeDownloadInOrder) {
         "Before CloseHandle",
     };
     EXPECT_EQ(s.log.Lines(), expected);
+}
+
+// A lingering attempt's thread and the next attempt's thread log at the same time: every line
+// lands whole, on a line of its own. The lines are longer than the C runtime's stream buffer,
+// which writes a longer line in several pieces.
+TEST(TraceLog, LinesOfTwoThreadsDoNotMix) {
+    DownloadLogTail log;
+    constexpr int kLinesPerThread = 40;
+    const auto writer = [](wchar_t mark) {
+        for (int i = 0; i < kLinesPerThread; ++i) {
+            WinHTTPLibLogLine(std::wstring(6000, mark).c_str());
+        }
+    };
+    std::thread first(writer, L'a');
+    std::thread second(writer, L'b');
+    first.join();
+    second.join();
+
+    const std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 2u * kLinesPerThread);
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(line == std::string(6000, 'a') || line == std::string(6000, 'b'))
+            << line.substr(0, 40) << "... (" << line.size() << " bytes)";
+    }
 }
 
 struct EarlyStop {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <string>
@@ -164,6 +165,25 @@ TEST_F(HttpsDownload, FailuresAreTracedInOrder) {
     EXPECT_EQ(g_traces[2], L"Download curl failed");
     EXPECT_NE(g_traces[3].find(L"127.0.0.1"), std::wstring::npos) << g_traces[3];
     EXPECT_EQ(ProgressPosition(), -1);
+}
+
+// A server that trickles the body below the floor is given up on (at a compressed floor here:
+// 1 KiB a second for two seconds), instead of holding the unwatched libcurl phase for good.
+TEST_F(HttpsDownload, CrawlingTransferFails) {
+    const std::wstring sFaultPort = testsupport::Env(L"QERV_TEST_FAULT_HTTPS_PORT");
+    ASSERT_FALSE(sFaultPort.empty());
+    SetCurlCrawlFloor(1024, 2);
+    const ULONGLONG start = GetTickCount64();
+    const int nResult = Download(nullptr, L"https://127.0.0.1:" + sFaultPort + L"/slow/40000/400");
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    SetCurlCrawlFloor(0, 0);
+
+    EXPECT_EQ(nResult, -1);
+    EXPECT_LT(elapsed, 20000u);
+    const bool bTooSlow = std::any_of(g_traces.begin(), g_traces.end(), [](const std::wstring& s) {
+        return s.find(L"too slow") != std::wstring::npos;
+    });
+    EXPECT_TRUE(bTooSlow) << "no \"too slow\" among the traces";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The installer launch against real files, processes and the restart-removal list under Wine. The
 // direct start is real and its command line is recorded by a stand-in installer; the elevated
 // start and the box after a declined elevation go through fakes, since Wine never prompts.
+#include "app/debug_trace.h"
 #include "app/installer_launch.h"
 #include "app/message_table.h"
 
@@ -36,6 +37,7 @@ struct FakeStarts {
     int nDeclinedShown = 0;
 };
 FakeStarts g_fake;
+std::vector<std::wstring> g_launchTraces;
 
 bool FakeDirect(wchar_t*) {
     ++g_fake.nDirect;
@@ -144,6 +146,14 @@ TEST_F(LaunchTest, DirectStartGetsQuotedPathFirstArgumentAndLanguageWord) {
 TEST_F(LaunchTest, ElevatedStartFollowsAFailedDirectStart) {
     g_nLanguage = 1;
     input.sArgumentFist = L"/abc";
+    // The dialog's end lets the process end: everything must be removed or scheduled by then.
+    std::vector<std::wstring> scheduledAtEnd;
+    bool bPackageLeftAtEnd = true;
+    view.onCall = [&](const std::wstring& call) {
+        if (call != L"EndSetupDialog") return;
+        scheduledAtEnd = ScheduledRemovals();
+        bPackageLeftAtEnd = testsupport::FileExists(input.sDownloadedPath);
+    };
 
     EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kStartedElevated);
     EXPECT_EQ(g_fake.nDirect, 1);
@@ -152,6 +162,8 @@ TEST_F(LaunchTest, ElevatedStartFollowsAFailedDirectStart) {
     EXPECT_EQ(g_fake.parameters, L"/abc /English");
     EXPECT_EQ(g_fake.hWndOwner, view.window);
     EXPECT_EQ(view.calls, std::vector<std::wstring>{L"EndSetupDialog"});
+    EXPECT_EQ(scheduledAtEnd, AllFourScheduled());
+    EXPECT_FALSE(bPackageLeftAtEnd);
     // What is not in use goes at once, and everything is scheduled as well.
     EXPECT_FALSE(testsupport::FileExists(input.sDownloadedPath));
     EXPECT_FALSE(testsupport::FileExists(input.sPathFileRun));
@@ -234,9 +246,15 @@ TEST_F(LaunchTest, CommandLineThatDoesNotFitIsNotStarted) {
     input.sArgumentFist.clear();
     input.sArgumentTotal = L"/SetupOnly";
     input.programFolder = L"C:\\" + std::wstring(300, L'f');
+    SetDebugTraceObserver([](const wchar_t* line) { g_launchTraces.push_back(line); });
+    g_launchTraces.clear();
     EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kNotStarted);
+    SetDebugTraceObserver(nullptr);
     EXPECT_EQ(g_fake.nDirect, 0);
     EXPECT_EQ(g_fake.nElevated, 0);
+    // The trace names the path that did not fit, though it was never composed.
+    EXPECT_EQ(g_launchTraces, std::vector<std::wstring>{L"szProcessPath does not fit: " +
+                                                        input.programFolder + L"\\SetupB.exe"});
 }
 
 TEST(SystemInstallerStarter, ElevatedStartPassesFileAndParameters) {

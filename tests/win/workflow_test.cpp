@@ -234,9 +234,13 @@ TEST_F(WorkflowTest, FailedDownloadRemovesItsFilesAndResetsTheProgressBar) {
     testsupport::TempDir temp;
     const std::wstring folder = temp.File(L"0A3F.tmp");
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    const FailedDownloadFiles files = {folder + L"\\Setup.dat", folder + L"\\SetupB.exe", folder};
+    // A package that failed to decode leaves the package, a partial output and maybe the
+    // installer; all of them go.
+    const FailedDownloadFiles files = {folder + L"\\Setup.dat", folder + L"\\Setup.dat", folder,
+                                       folder + L"\\DeSetup.dat", folder + L"\\SetupB.exe"};
     ASSERT_TRUE(testsupport::WriteBytes(files.sDownloadedPath, {1}));
-    ASSERT_TRUE(testsupport::WriteBytes(files.szFileSavePath, {2}));
+    ASSERT_TRUE(testsupport::WriteBytes(files.sDecodedPath, {2}));
+    ASSERT_TRUE(testsupport::WriteBytes(files.sPathFileRun, {3}));
 
     ShowDownloadOutcome(view, false, files);
 

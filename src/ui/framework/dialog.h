@@ -32,6 +32,9 @@ class CDialog : public CWnd {
     // The base binds the controls (DoDataExchange) and lets the dialog manager set the focus.
     virtual BOOL OnInitDialog();
 
+    // Centres the window over its owner, or without one in its monitor's work area.
+    void CenterWindow();
+
   protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     BOOL UpdateData(BOOL bSaveAndValidate);

@@ -1,21 +1,25 @@
 #include "ui/framework/win_app.h"
 
 #include <cwchar>
+#include <vector>
 
 namespace {
+
+// The longest path that GetModuleFileNameW can give, terminator included.
+constexpr DWORD kLongestPathChars = 32768;
 
 // Set by the one application object; the framework's services reach it from any thread.
 CWinApp* g_pApp = nullptr;
 
 // The executable's file name without folder and extension.
 std::wstring ModuleBaseName(HINSTANCE hInstance) {
-    wchar_t szPath[MAX_PATH] = L"";
-    DWORD nLength = ::GetModuleFileNameW(hInstance, szPath, MAX_PATH);
-    if (nLength == 0 || nLength >= MAX_PATH) {
+    std::vector<wchar_t> path(kLongestPathChars, L'\0');
+    const DWORD nLength = ::GetModuleFileNameW(hInstance, path.data(), kLongestPathChars);
+    if (nLength == 0 || nLength >= kLongestPathChars) {
         return std::wstring();
     }
-    const wchar_t* pszName = std::wcsrchr(szPath, L'\\');
-    std::wstring name = pszName ? pszName + 1 : szPath;
+    const wchar_t* pszName = std::wcsrchr(path.data(), L'\\');
+    std::wstring name = pszName ? pszName + 1 : path.data();
     std::wstring::size_type nDot = name.rfind(L'.');
     if (nDot != std::wstring::npos) {
         name.erase(nDot);
@@ -47,14 +51,14 @@ HINSTANCE AfxGetInstanceHandle() {
 
 HINSTANCE AfxGetResourceHandle() { return AfxGetInstanceHandle(); }
 
-CWnd* AfxGetMainWnd() { return g_pApp ? g_pApp->m_pMainWnd : nullptr; }
+CWnd* AfxGetMainWnd() { return g_pApp ? g_pApp->m_pMainWnd.load() : nullptr; }
 
-int AfxWinMain() {
+void AfxWinMain() {
     // Applications of this framework run their windows modally inside InitInstance; its FALSE
     // ends the process, so there is no message loop here.
     CWinApp* pApp = AfxGetApp();
     if (pApp != nullptr) {
         pApp->InitInstance();
     }
-    return 0;
+    ::ExitProcess(0);
 }

@@ -4,6 +4,7 @@
 // static object, run by AfxWinMain.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 class CWnd;
@@ -22,7 +23,8 @@ class CWinApp {
     const wchar_t* GetAppName() const { return m_strAppName.c_str(); }
 
     HINSTANCE m_hInstance;
-    CWnd* m_pMainWnd = nullptr;
+    // Read by message boxes that other threads show while the UI thread sets or clears it.
+    std::atomic<CWnd*> m_pMainWnd{nullptr};
 
   private:
     std::wstring m_strAppName;
@@ -35,5 +37,7 @@ HINSTANCE AfxGetResourceHandle();
 // The application's main window, or null.
 CWnd* AfxGetMainWnd();
 
-// The framework's part of the entry point: runs InitInstance; gives the process exit code, 0.
-int AfxWinMain();
+// The framework's part of the entry point: runs InitInstance, then ends the process with exit
+// code 0 through ExitProcess. Other threads (the worker, download attempts) may still run then;
+// the C runtime's exit would run static destructors under them.
+[[noreturn]] void AfxWinMain();

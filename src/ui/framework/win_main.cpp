@@ -3,4 +3,4 @@
 
 #include "ui/framework/win_app.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return AfxWinMain(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { AfxWinMain(); }

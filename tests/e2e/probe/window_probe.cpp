@@ -25,6 +25,8 @@ constexpr int kStatusLine = 1007;
 constexpr int kProgressBar = 1003;
 constexpr int kCancelButton = 1005;
 constexpr int kBoxText = 0xFFFF;
+// The icon of a message box: a static control, hidden when the box has no icon.
+constexpr int kBoxIcon = 0x0440;
 // A window that does not answer within this time is reported without its texts.
 constexpr UINT kReplyMs = 200;
 
@@ -93,13 +95,25 @@ bool IsSetupProcess(HWND hWnd) {
     return lstrcmpiW(name ? name + 1 : path, L"QervSetupOnline.exe") == 0;
 }
 
-std::string RectOf(HWND hWnd) {
-    RECT rect = {};
-    GetWindowRect(hWnd, &rect);
+std::string RectText(const RECT& rect) {
     char text[80];
     std::snprintf(text, sizeof text, "[%ld, %ld, %ld, %ld]", rect.left, rect.top, rect.right,
                   rect.bottom);
     return text;
+}
+
+std::string RectOf(HWND hWnd) {
+    RECT rect = {};
+    GetWindowRect(hWnd, &rect);
+    return RectText(rect);
+}
+
+// The work area of the window's monitor, where an unowned dialog is centred.
+std::string WorkAreaOf(HWND hWnd) {
+    MONITORINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoW(MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &info)) return "null";
+    return RectText(info.rcWork);
 }
 
 // A message box's buttons with their screen rectangles, so that a test can click them.
@@ -124,7 +138,7 @@ std::string Describe(HWND hWnd) {
         IsIconic(hWnd) ? "true" : "false",
         static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(GetWindow(hWnd, GW_OWNER))));
     std::string out = head;
-    out += "\"rect\": " + RectOf(hWnd) + ", ";
+    out += "\"rect\": " + RectOf(hWnd) + ", \"work_area\": " + WorkAreaOf(hWnd) + ", ";
     out += "\"class\": " + Json(ClassOf(hWnd)) + ", \"title\": " + TextOf(hWnd);
 
     if (HWND hStatus = GetDlgItem(hWnd, kStatusLine)) {
@@ -138,6 +152,11 @@ std::string Describe(HWND hWnd) {
         out += ", \"button\": " + TextOf(hButton) + ", \"button_rect\": " + RectOf(hButton);
     } else if (HWND hText = GetDlgItem(hWnd, kBoxText)) {
         out += ", \"kind\": \"box\", \"text\": " + TextOf(hText);
+        // Where the box's icon is drawn, or null when it shows none; a test reads its colours
+        // from the screen.
+        HWND hIcon = GetDlgItem(hWnd, kBoxIcon);
+        out += ", \"icon_rect\": " +
+               (hIcon != nullptr && IsWindowVisible(hIcon) ? RectOf(hIcon) : std::string("null"));
         std::vector<std::string> buttons;
         EnumChildWindows(hWnd, CollectButton, reinterpret_cast<LPARAM>(&buttons));
         out += ", \"buttons\": [";
