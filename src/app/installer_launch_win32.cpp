@@ -1,3 +1,5 @@
+// The installer launch: the system's process starts behind a narrow table, then the launch
+// itself with its clean-up.
 #include "app/installer_launch.h"
 
 #include "app/command_line.h"
@@ -8,6 +10,53 @@
 #include "ui/setup_dialog_view.h"
 
 #include <windows.h>
+
+#include <shellapi.h>
+#include <string>
+
+namespace {
+
+bool StartDirect(wchar_t* szCommandLine) {
+    STARTUPINFOW startupInfo = {};
+    startupInfo.cb = sizeof(startupInfo);
+    PROCESS_INFORMATION processInfo = {};
+    if (!CreateProcessW(nullptr, szCommandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startupInfo, &processInfo)) {
+        return false;
+    }
+    // The installer runs on by itself; nothing waits for it.
+    CloseHandle(processInfo.hThread);
+    CloseHandle(processInfo.hProcess);
+    return true;
+}
+
+bool ShellStartElevated(HWND hWndOwner, const wchar_t* szFile, const wchar_t* szParameters,
+                        DWORD* pdwError) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.hwnd = hWndOwner;
+    info.lpVerb = L"runas";
+    info.lpFile = szFile;
+    info.lpParameters = szParameters;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info)) {
+        *pdwError = GetLastError();
+        return false;
+    }
+    if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+    return true;
+}
+
+void ShowElevationDeclined() {
+    const std::wstring text = GetMessageText(kMsgElevationDeclined);
+    MessageBoxW(nullptr, text.c_str(), kInstallationCaption, MB_ICONINFORMATION);
+}
+
+}  // namespace
+
+const InstallerStarter kSystemInstallerStarter = {StartDirect, ShellStartElevated,
+                                                  ShowElevationDeclined};
 
 namespace {
 
@@ -35,8 +84,9 @@ void ScheduleRemovals(const InstallerLaunchInput& input, const std::wstring& ins
     RemoveAtRestart(input.szDirectoryDownload);
 }
 
-LaunchOutcome StartElevated(const InstallerLaunchInput& input, const std::wstring& installer,
-                            SetupDialogView& view, const InstallerStarter& starter) {
+LaunchOutcome StartInstallerElevated(const InstallerLaunchInput& input,
+                                     const std::wstring& installer, SetupDialogView& view,
+                                     const InstallerStarter& starter) {
     wchar_t szParameters[kLaunchBufferChars] = {};
     if (!ComposeElevatedParameters(input.sArgumentFist, g_nLanguage.load(), szParameters)) {
         DebugTrace(L"Installer parameters do not fit: %s", input.sArgumentFist.c_str());
@@ -86,7 +136,7 @@ LaunchOutcome RunInstallerLaunch(const InstallerLaunchInput& input, SetupDialogV
     }
 
     if (outcome == LaunchOutcome::kNotStarted && !installer.empty()) {
-        outcome = StartElevated(input, installer, view, starter);
+        outcome = StartInstallerElevated(input, installer, view, starter);
         if (outcome == LaunchOutcome::kElevationDeclined) return outcome;
     }
     ScheduleRemovals(input, installer);

@@ -4,7 +4,7 @@
 
 #include <commctrl.h>
 
-#include "app/scoped_handle.h"
+#include "base/scoped_handle.h"
 #include "ui/setup_dialog.h"
 
 BOOL CQervOnlineSetupApp::InitInstance() {

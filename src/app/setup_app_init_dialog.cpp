@@ -95,11 +95,9 @@ BOOL CQervOnlineSetupDlg::OnInitDialog() {
 void CQervOnlineSetupDlg::StartSetupThreads() {
     // The status line first, so that it already waits for the download object when the worker
     // makes it. It is given the dialog itself.
-    m_hStatusThread =
+    g_hStatusThread =
         reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &StatusTextThread, this, 0, nullptr));
-    g_hStatusThread = m_hStatusThread;
     // The worker is given the dialog as its SetupDialogView, the only face of it that it uses.
-    m_hWorkerThread = reinterpret_cast<HANDLE>(::_beginthreadex(
+    g_hWorkerThread = reinterpret_cast<HANDLE>(::_beginthreadex(
         nullptr, 0, &SetupWorkerThread, static_cast<SetupDialogView*>(this), 0, nullptr));
-    g_hWorkerThread = m_hWorkerThread;
 }

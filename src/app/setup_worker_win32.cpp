@@ -1,3 +1,8 @@
+// The setup sequence on the worker thread, in the order it runs: the download folder, up to six
+// download attempts, the decoding of the package into the installer, the outcome on the status
+// line and the stop point, then the copy of download-only mode or the installer launch. The
+// worker returns how the run ended, and SetupWorkerThread alone turns that into the end of the
+// process.
 #include "app/setup_worker.h"
 
 #include "app/command_line.h"
@@ -5,20 +10,203 @@
 #include "app/installer_launch.h"
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
-#include "app/setup_worker_decode.h"
-#include "app/setup_worker_download.h"
-#include "app/setup_worker_folder.h"
-#include "app/setup_worker_outcome.h"
 #include "app/shared_state.h"
-#include "app/sleep.h"
+#include "base/sleep.h"
 #include "download/download_file.h"
+#include "download/winhttp_download_codes.h"
 #include "download/winhttp_wrapper.h"
 #include "system/installer_url.h"
+#include "system/package_decode.h"
 #include "ui/setup_dialog_view.h"
 
 #include <windows.h>
-
+#include <iterator>
 #include <shlwapi.h>
+
+namespace {
+
+constexpr DWORD kPathBufferChars = 1024;
+// GetTempFileNameW writes at most MAX_PATH characters, so a longer temporary folder is refused.
+constexpr DWORD kTempFolderLimit = MAX_PATH;
+constexpr wchar_t kUniqueNamePrefix[] = L"0";
+constexpr wchar_t kPackageFileName[] = L"Setup.dat";
+constexpr wchar_t kDecodedFileName[] = L"DeSetup.dat";
+
+}  // namespace
+
+bool CreateDownloadFolder(DownloadFolder* pFolder) {
+    wchar_t szFileSavePath[kPathBufferChars] = {};
+    const DWORD nLength = GetTempPathW(kPathBufferChars, szFileSavePath);
+    if (nLength == 0 || nLength >= kTempFolderLimit) return false;
+
+    DebugTrace(L"szFileSavePath 1: %s", szFileSavePath);
+    // The length is below MAX_PATH, so the backslash always fits.
+    if (szFileSavePath[nLength - 1] != L'\\') {
+        szFileSavePath[nLength] = L'\\';
+        szFileSavePath[nLength + 1] = L'\0';
+    }
+    DebugTrace(L"szFileSavePath 2: %s", szFileSavePath);
+
+    wchar_t szTempFolder[kPathBufferChars] = {};
+    lstrcpynW(szTempFolder, szFileSavePath, kPathBufferChars);
+    const UINT nUnique = GetTempFileNameW(szTempFolder, kUniqueNamePrefix, 0, szFileSavePath);
+    DebugTrace(L"szFileSavePath 2.e: %s", szFileSavePath);
+    if (nUnique == 0) {
+        DebugTrace(L"szFileSavePath 2.1: %d", GetLastError());
+        return false;
+    }
+    // The unique name becomes a folder: its empty file is replaced by a folder of that name.
+    if (!DeleteFileW(szFileSavePath)) {
+        DebugTrace(L"szFileSavePath 2.2: %d", GetLastError());
+        return false;
+    }
+    if (!CreateDirectoryW(szFileSavePath, nullptr)) {
+        DebugTrace(L"szFileSavePath 2.3: %d", GetLastError());
+        return false;
+    }
+
+    DebugTrace(L"szFileSavePath 3: %s", szFileSavePath);
+    pFolder->szDirectoryDownload = szFileSavePath;
+    DebugTrace(L"szFileSavePath 4: %s", szFileSavePath);
+    pFolder->szFileSavePath = pFolder->szDirectoryDownload + L"\\" + kPackageFileName;
+    DebugTrace(L"szDirectoryDownload : %s", pFolder->szDirectoryDownload.c_str());
+    DebugTrace(L"szFileSavePath 5: %s", pFolder->szFileSavePath.c_str());
+    pFolder->sDecodedPath = pFolder->szDirectoryDownload + L"\\" + kDecodedFileName;
+    return true;
+}
+
+namespace {
+
+constexpr unsigned kSwitchNoticeMs = 1000;
+constexpr int kNoNotice = -1;
+
+// One kind of connection, tried twice. The notice says that the previous kind failed.
+struct DownloadPass {
+    DWORD nType;
+    int nNoticeBefore;
+    const wchar_t* szAlternateTrace;
+};
+
+constexpr DownloadPass kDownloadPasses[] = {
+    {WinHTTP_Download_Type_Direct_Connect, kNoNotice, L"DownloadFile 1"},
+    {WinHTTP_Download_Type_By_IE_Proxy, kMsgSwitchToIeProxy, L"DownloadFile 2"},
+    {WinHTTP_Download_Type_By_Default_Proxy, kMsgSwitchToDefaultProxy, L"DownloadFile 3"},
+};
+
+// The worker writes the status line only while the status-line thread is paused.
+void ShowSwitchNotice(SetupDialogView& view, int nMessage) {
+    view.PauseStatusText();
+    view.SetStatusText(GetMessageText(nMessage).c_str());
+    SleepFor(kSwitchNoticeMs);
+    view.ResumeStatusText();
+}
+
+}  // namespace
+
+int DownloadPackage(SetupDialogView& view, DownloadThreadParam* pParam,
+                    const std::wstring& szFileSavePath, const std::wstring& url,
+                    const std::wstring& alternateUrl) {
+    // The record is shared by all attempts; only the first one starts from a cleared record.
+    pParam->bCancel = 0;
+    pParam->nPercent = 0;
+    pParam->bCurlPhase = 0;
+    pParam->bFinished = false;
+    pParam->nResult = 0;
+
+    const HWND hWndProgress = view.ProgressBar();
+    int bRet = 0;
+    for (std::size_t i = 0; i < std::size(kDownloadPasses) && bRet == 0; ++i) {
+        const DownloadPass& pass = kDownloadPasses[i];
+        if (pass.nNoticeBefore != kNoNotice) ShowSwitchNotice(view, pass.nNoticeBefore);
+        bRet = DownloadFile(pParam, url.c_str(), szFileSavePath.c_str(), hWndProgress, pass.nType);
+        if (bRet == 0) {
+            DebugTrace(pass.szAlternateTrace);
+            bRet = DownloadFile(pParam, alternateUrl.c_str(), szFileSavePath.c_str(), hWndProgress,
+                                pass.nType);
+        }
+    }
+    DebugTrace(L"pqrlo - 1: bRet = %d", bRet);
+    return bRet;
+}
+
+bool DecodeInstaller(const std::wstring& szFileSavePath, const std::wstring& sDecodedPath,
+                     const std::wstring& szDirectoryDownload, int* pbRet,
+                     DecodedInstaller* pInstaller) {
+    DebugTrace(L"sDecodedPath: %s", sDecodedPath.c_str());
+    if (DecodePackageFile(szFileSavePath.c_str(), sDecodedPath.c_str()) != kDecodeOk) *pbRet = 0;
+    pInstaller->sDownloadedPath = szFileSavePath;
+    DebugTrace(L"pqrlo -2 : bRet: %d", *pbRet);
+
+    pInstaller->sPathFileRun = szDirectoryDownload + L"\\" + kInstallerFileName;
+    DebugTrace(L"sPathFileRun: %s", pInstaller->sPathFileRun.c_str());
+    DebugTrace(L"sDownloadedPath: %s", pInstaller->sDownloadedPath.c_str());
+    // A failed decoding normally leaves no output, so the move fails and the worker ends here; a
+    // partly written output is moved and then counts as a failed download.
+    if (!MoveFileExW(sDecodedPath.c_str(), pInstaller->sPathFileRun.c_str(),
+                     MOVEFILE_REPLACE_EXISTING)) {
+        DebugTrace(L"MoveFileEx eror: %d", GetLastError());
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+constexpr unsigned kCompletedNoticeMs = 1500;
+constexpr unsigned kStopQuestionPollMs = 200;
+
+void DeleteIfNamed(const std::wstring& path) {
+    if (!path.empty()) DeleteFileW(path.c_str());
+}
+
+}  // namespace
+
+void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const FailedDownloadFiles& files) {
+    if (bSucceeded) {
+        DebugTrace(L"pqrlo -3");
+        view.PauseStatusText();
+        view.SetStatusText(GetMessageText(kMsgDownloadCompleted).c_str());
+        SleepFor(kCompletedNoticeMs);
+        return;
+    }
+    DebugTrace(L"pqrlo -4");
+    for (const std::wstring* path : {&files.sDownloadedPath, &files.szFileSavePath,
+                                     &files.sDecodedPath, &files.sPathFileRun}) {
+        DeleteIfNamed(*path);
+    }
+    RemoveAbandonedAttemptFiles();
+    // A folder that still holds a file in use goes at the next restart, after that file.
+    if (!files.szDirectoryDownload.empty() &&
+        !RemoveDirectoryW(files.szDirectoryDownload.c_str())) {
+        MoveFileExW(files.szDirectoryDownload.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    view.PauseStatusText();
+    view.SetProgress(0);
+    view.SetStatusText(GetMessageText(kMsgDownloadFailed).c_str());
+}
+
+bool StopAtStopPoint() {
+    DebugTrace(L"pqrlo -5");
+    int nState = g_nCancelState.load();
+    while (nState == kCancelStateAsked) {
+        SleepFor(kStopQuestionPollMs);
+        nState = g_nCancelState.load();
+    }
+    // The cancel handler has already ended the dialog; nothing is removed and nothing shown.
+    if (nState == kCancelStateConfirmed) return true;
+    g_nCancelState.store(kCancelStatePastStopPoint);
+    return false;
+}
+
+void ReportDownloadFailure(SetupDialogView& view, bool bDownloadOnly) {
+    const std::wstring text = GetMessageText(kMsgDownloadFailed);
+    if (bDownloadOnly) {
+        // A hidden run shows no box; the text goes to the debugger output as it is.
+        DebugTrace(L"%s", text.c_str());
+        return;
+    }
+    view.ShowMessageBox(text.c_str(), MB_ICONERROR);
+}
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/scoped_handle.h"
+#include "base/scoped_handle.h"
 
 namespace {
 

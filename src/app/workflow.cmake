@@ -3,9 +3,8 @@
 target_sources(qerv_core PRIVATE installer_launch_command.cpp)
 if(WIN32)
   target_sources(qerv_win PRIVATE
-    installer_launch_start_win32.cpp installer_launch_win32.cpp
-    setup_worker_folder_win32.cpp setup_worker_download_win32.cpp setup_worker_decode_win32.cpp
-    setup_worker_outcome_win32.cpp setup_worker_win32.cpp)
+    installer_launch_win32.cpp
+    setup_worker_win32.cpp)
   target_link_libraries(qerv_win PUBLIC shell32 shlwapi user32)
   # Fake installer, fake uninstaller and an executable with a version resource for the Windows
   # tests of the launch and of the installed-product checks.

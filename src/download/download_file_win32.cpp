@@ -1,13 +1,127 @@
+// One download attempt: its own state, shared by reference between the launcher and its thread;
+// the thread with the libcurl path and then the WinHTTP path; and the launcher, DownloadFile, with
+// its once-a-second stall watchdog.
 #include "download/download_file.h"
 
-#include <memory>
+#include "app/debug_trace.h"
+#include "app/shared_state.h"
+#include "base/scoped_handle.h"
+#include "base/sleep.h"
+#include "download/download_by_type.h"
+#include "download/https_download.h"
+#include "download/ie_proxy_config.h"
+#include "download/winhttp_wrapper.h"
+
+#include <cwchar>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
-#include "app/debug_trace.h"
-#include "app/sleep.h"
-#include "download/download_thread.h"
+namespace {
+
+// Numbers the attempts of the process, so that each has a file name of its own.
+std::atomic<LONG> g_nAttempts{0};
+
+// Copies szText whole into szBuffer, or gives false when it does not fit.
+bool CopyWhole(wchar_t* szBuffer, int nChars, const wchar_t* szText) {
+    if (szText == nullptr) return false;
+    const size_t nLength = wcsnlen(szText, static_cast<size_t>(nChars));
+    if (nLength >= static_cast<size_t>(nChars)) return false;
+    wmemcpy(szBuffer, szText, nLength + 1);
+    return true;
+}
+
+}  // namespace
+
+DownloadAttempt* DownloadAttempt::Create(const wchar_t* szUrl, const wchar_t* szSaveFile,
+                                         HWND hWndProgress, DWORD nType) {
+    DownloadAttempt* pAttempt = new (std::nothrow) DownloadAttempt();
+    if (pAttempt == nullptr) return nullptr;
+    DownloadAttemptRef attempt(pAttempt);
+    if (!CopyWhole(pAttempt->m_szUrl, kAttemptUrlChars, szUrl) || szSaveFile == nullptr) {
+        return nullptr;
+    }
+    // A cut name could fall on another file: refuse it instead.
+    const int nWritten = _snwprintf(pAttempt->m_szOwnFile, kAttemptFileChars, L"%s.%ld.part",
+                                    szSaveFile, static_cast<long>(++g_nAttempts));
+    if (nWritten < 0 || nWritten >= kAttemptFileChars) return nullptr;
+    pAttempt->m_hWndProgress = hWndProgress;
+    pAttempt->m_nType = nType;
+    return attempt.release();
+}
+
+void DownloadAttempt::AddRef() { ++m_nRefs; }
+
+void DownloadAttempt::Release() {
+    if (--m_nRefs == 0) delete this;
+}
+
+bool DownloadAttempt::EndAs(End end) {
+    LONG nExpected = kRunning;
+    return m_nEnd.compare_exchange_strong(nExpected, end);
+}
+
+bool DownloadAttempt::Finish() { return EndAs(kFinished); }
+
+bool DownloadAttempt::Abandon() { return EndAs(kAbandoned); }
+
+bool DownloadAttempt::IsFinished() const { return m_nEnd.load() == kFinished; }
+
+void DownloadAttempt::DeleteOwnFile() const { DeleteFileW(m_szOwnFile); }
+
+namespace {
+
+std::atomic<HttpsDownloadFunction> g_httpsDownload{nullptr};
+
+int DownloadByHttps(const wchar_t* szProxy, DownloadAttempt& attempt) {
+    HttpsDownloadFunction download = g_httpsDownload.load();
+    if (download == nullptr) download = DownloadURLByHTTPS;
+    return download(szProxy, attempt.szUrl(), attempt.szOwnFile(), attempt.hWndProgress(),
+                    &attempt.nPercent);
+}
+
+// The libcurl path, then the WinHTTP path of the same type; 1 on success, else 0. The attempt
+// starts in its libcurl phase.
+LONG Download(DownloadAttempt& attempt, WinHttpWrapper& wrapper) {
+    // libcurl is given the static proxy of the Internet Explorer settings that are read here, so
+    // that this type reaches the network through that proxy on both paths.
+    wchar_t szProxy[kCurlProxyChars] = {};
+    const wchar_t* pProxy = nullptr;
+    if (attempt.nType() == WinHTTP_Download_Type_By_IE_Proxy) {
+        ProbeIEProxyConfig(wrapper.Api(), szProxy, kCurlProxyChars);
+        pProxy = szProxy;
+    }
+    if (DownloadByHttps(pProxy, attempt) >= 1) return 1;
+
+    attempt.bCurlPhase = 0;
+    return DownloadByType(attempt.nType(), attempt.hWndProgress(), &attempt.bCancel,
+                          &attempt.nPercent, &wrapper, attempt.szUrl(), attempt.szOwnFile());
+}
+
+}  // namespace
+
+DWORD WINAPI DownloadThread(LPVOID pParam) {
+    DownloadAttemptRef attempt(static_cast<DownloadAttempt*>(pParam));
+    DebugTrace(L"Start DownloadThread");
+    WinHttpWrapper* pWrapper = g_pWinHttpWrapper.load();
+    const LONG nResult = pWrapper != nullptr ? Download(*attempt.get(), *pWrapper) : 0;
+    attempt->nResult = nResult;
+    // A failed download leaves nothing behind. A finished one is the launcher's to take, unless
+    // the launcher no longer waits for it.
+    if (nResult != 1) attempt->DeleteOwnFile();
+    if (!attempt->Finish() && nResult == 1) attempt->DeleteOwnFile();
+    return 0;
+}
+
+HANDLE StartDownloadThread(DownloadAttempt* pAttempt) {
+    pAttempt->AddRef();
+    HANDLE hThread = CreateThread(nullptr, 0, DownloadThread, pAttempt, 0, nullptr);
+    if (hThread == nullptr) pAttempt->Release();
+    return hThread;
+}
+
+void SetHttpsDownloadFunction(HttpsDownloadFunction function) { g_httpsDownload.store(function); }
 
 namespace {
 
@@ -28,11 +142,6 @@ std::vector<std::wstring>& AbandonedFiles() {
     static std::vector<std::wstring>* files = new std::vector<std::wstring>();
     return *files;
 }
-
-struct HandleCloser {
-    void operator()(HANDLE hHandle) const { CloseHandle(hHandle); }
-};
-using ThreadHandle = std::unique_ptr<void, HandleCloser>;
 
 // The worker's record shows the attempt that runs now, as the launcher last saw it; the thread
 // itself writes only to the attempt's own state.
@@ -106,8 +215,8 @@ int DownloadFile(DownloadThreadParam* param, const wchar_t* szUrl, const wchar_t
 
     DownloadAttemptRef attempt(DownloadAttempt::Create(szUrl, szSaveFile, hWndProgress, nType));
     if (!attempt) return param->nResult;
-    const ThreadHandle thread(StartDownloadThread(attempt.get()));
-    if (!thread) return param->nResult;
+    const ScopedHandle thread(StartDownloadThread(attempt.get()));
+    if (!thread.valid()) return param->nResult;
 
     WatchAttempt(param, *attempt.get());
     SleepFor(kAfterAttemptMs);

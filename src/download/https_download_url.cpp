@@ -1,7 +1,8 @@
 #include "download/https_download_url.h"
 
+#include "base/ascii_text.h"
+
 #include <cstring>
-#include <cwctype>
 #include <cwchar>
 #include <vector>
 
@@ -15,24 +16,14 @@ bool StartsWith(const char* szText, const char* szPrefix) {
     return std::strncmp(szText, szPrefix, std::strlen(szPrefix)) == 0;
 }
 
-bool IsProxySeparator(wchar_t c) { return c == L';' || std::iswspace(static_cast<wint_t>(c)); }
+// Entries are separated by ';' or ASCII white space, whatever the locale.
+bool IsProxySeparator(wchar_t c) { return c == L';' || c == L' ' || (c >= L'\t' && c <= L'\r'); }
 
 // The text up to the first separator.
 std::wstring FirstPart(const wchar_t* szText) {
     const wchar_t* szEnd = szText;
     while (*szEnd != L'\0' && !IsProxySeparator(*szEnd)) ++szEnd;
     return std::wstring(szText, szEnd);
-}
-
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* szPrefix) {
-    const std::size_t nLength = std::wcslen(szPrefix);
-    if (text.size() < nLength) return false;
-    for (std::size_t i = 0; i < nLength; ++i) {
-        if (std::towlower(static_cast<wint_t>(text[i])) != static_cast<wint_t>(szPrefix[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -84,7 +75,8 @@ std::wstring ChooseCurlProxy(const wchar_t* szProxy) {
     if (entries.empty()) return std::wstring();
     for (const wchar_t* szScheme : {L"https=", L"http="}) {
         for (const std::wstring& entry : entries) {
-            if (StartsWithNoCase(entry, szScheme)) return entry.substr(std::wcslen(szScheme));
+            if (StartsWithAsciiNoCase(entry.c_str(), szScheme))
+                return entry.substr(std::wcslen(szScheme));
         }
     }
     const std::wstring::size_type nEquals = entries.front().find(L'=');

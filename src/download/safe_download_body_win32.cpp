@@ -1,7 +1,7 @@
 #include "download/winhttp_wrapper.h"
 
-#include "app/sleep.h"
-#include "download/progress_percent.h"
+#include "base/sleep.h"
+#include "download/winhttp_rules.h"
 #include "download/send_progress.h"
 #include "download/winhttp_lib_log.h"
 

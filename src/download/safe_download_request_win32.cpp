@@ -1,6 +1,6 @@
 #include "download/winhttp_wrapper.h"
 
-#include "download/auth_scheme.h"
+#include "download/winhttp_rules.h"
 #include "download/winhttp_lib_log.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <new>
 
-#include "app/scoped_handle.h"
-#include "download/url_normalize.h"
+#include "base/scoped_handle.h"
+#include "download/winhttp_rules.h"
 #include "download/winhttp_lib_log.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "download/progress_percent.h"
+#include "download/winhttp_rules.h"
 
 void SendProgress(int nTotal, int nReceived, HWND hWndProgress) {
     std::int32_t position = 0;

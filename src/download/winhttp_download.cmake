@@ -1,6 +1,6 @@
 # The WinHTTP download path and its trace log: the rules for URLs, authentication schemes,
 # percentages, log lines and the chunk list are portable; the rest is Win32.
-target_sources(qerv_core PRIVATE url_normalize.cpp auth_scheme.cpp progress_percent.cpp
+target_sources(qerv_core PRIVATE winhttp_rules.cpp
   log_line_encoding.cpp chunk_list.cpp configured_proxy.cpp)
 if(WIN32)
   target_sources(qerv_win PRIVATE winhttp_api_real_win32.cpp winhttp_lib_log_win32.cpp

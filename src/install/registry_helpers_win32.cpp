@@ -1,6 +1,6 @@
 #include "install/registry_helpers.h"
 
-#include "install/scoped_reg_key.h"
+#include "base/scoped_reg_key.h"
 
 #include <cwchar>
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/debug_trace.h"
-#include "install/scoped_reg_key.h"
+#include "base/scoped_reg_key.h"
 #include "system/os_description_com.h"
 
 namespace {

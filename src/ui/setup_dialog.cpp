@@ -2,7 +2,7 @@
 
 #include "app/message_table.h"
 #include "app/shared_state.h"
-#include "app/sleep.h"
+#include "base/sleep.h"
 #include "ui/framework/win_app.h"
 
 namespace {

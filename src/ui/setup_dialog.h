@@ -76,8 +76,6 @@ class CQervOnlineSetupDlg : public CDialog, public SetupDialogView {
     HICON m_hIcon;
     CIcon m_hSmallIcon;
     CTransparentStatic2 m_statusText;
-    HANDLE m_hWorkerThread = nullptr;
-    HANDLE m_hStatusThread = nullptr;
     BOOL m_bInTray = FALSE;
     // The icon is added on the UI thread and taken away for good from whichever thread ends the
     // process; the lock keeps a hide that is under way from adding it back after that.

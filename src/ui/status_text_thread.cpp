@@ -1,7 +1,7 @@
 #include "ui/status_text_thread.h"
 
 #include "app/shared_state.h"
-#include "app/sleep.h"
+#include "base/sleep.h"
 #include "download/winhttp_wrapper.h"
 #include "ui/setup_dialog.h"
 #include "ui/status_line.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "download/https_download_url.h"
-#include "download/url_normalize.h"
+#include "download/winhttp_rules.h"
 
 namespace {
 

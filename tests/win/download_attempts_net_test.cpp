@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/message_table.h"
-#include "app/setup_worker_download.h"
+#include "app/setup_worker.h"
 #include "download/download_file.h"
 #include "download_proxy_settings.h"
 #include "download_thread_net_rig.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "download/auth_scheme.h"
+#include "download/winhttp_rules.h"
 #include "download_scenario.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/sleep.h"
+#include "base/sleep.h"
 
 namespace downloadtest {
 

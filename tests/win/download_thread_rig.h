@@ -17,7 +17,7 @@
 
 #include "app/debug_trace.h"
 #include "app/shared_state.h"
-#include "download/download_thread.h"
+#include "download/download_file.h"
 #include "download/winhttp_wrapper.h"
 #include "download_scenario.h"
 #include "download_thread_clock.h"

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/sleep.h"
+#include "base/sleep.h"
 #include "download/configured_proxy.h"
 #include "download/download_by_type.h"
-#include "download/download_thread.h"
+#include "download/download_file.h"
 #include "download_scenario.h"
 #include "download_thread_rig.h"
 

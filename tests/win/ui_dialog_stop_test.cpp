@@ -3,7 +3,7 @@
 #include <map>
 #include <mutex>
 
-#include "app/sleep.h"
+#include "base/sleep.h"
 #include "ui_dialog_harness.h"
 
 namespace {

@@ -3,11 +3,9 @@
 // against a recording dialog, with the waits and trace lines captured.
 #include "app/debug_trace.h"
 #include "app/message_table.h"
-#include "app/setup_worker_decode.h"
-#include "app/setup_worker_folder.h"
-#include "app/setup_worker_outcome.h"
+#include "app/setup_worker.h"
 #include "app/shared_state.h"
-#include "app/sleep.h"
+#include "base/sleep.h"
 #include "system/package_format.h"
 #include "system/package_seal.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/sleep.h"
+#include "base/sleep.h"
 
 namespace testsupport {
 

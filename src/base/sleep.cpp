@@ -1,4 +1,4 @@
-#include "app/sleep.h"
+#include "base/sleep.h"
 
 #include <atomic>
 #include <chrono>

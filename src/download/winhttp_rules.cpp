@@ -1,4 +1,27 @@
-#include "download/progress_percent.h"
+#include "download/winhttp_rules.h"
+
+#include "base/ascii_text.h"
+
+#include <initializer_list>
+
+std::uint32_t ChooseAuthScheme(std::uint32_t dwSupportedSchemes) {
+    for (std::uint32_t scheme :
+         {kAuthSchemeNegotiate, kAuthSchemeNtlm, kAuthSchemePassport, kAuthSchemeDigest}) {
+        if ((dwSupportedSchemes & scheme) != 0) return scheme;
+    }
+    return kAuthSchemeBasic;
+}
+
+void NormalizeUrl(wchar_t* szDest, const wchar_t* szUrl) {
+    if (szUrl == nullptr) szUrl = L"";
+    std::size_t n = 0;
+    if (!StartsWithAsciiNoCase(szUrl, L"http://") && !StartsWithAsciiNoCase(szUrl, L"https://")) {
+        for (const wchar_t* p = L"http://"; *p != L'\0'; ++p) szDest[n++] = *p;
+    }
+    for (std::size_t i = 0; i < kUrlMaxCopiedChars && szUrl[i] != L'\0'; ++i)
+        szDest[n++] = szUrl[i];
+    szDest[n] = L'\0';
+}
 
 namespace {
 constexpr std::int32_t kExactLimit = 100000;
