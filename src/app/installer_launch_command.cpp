@@ -1,6 +1,6 @@
 #include "app/installer_launch_command.h"
 
-#include "app/installer_language.h"
+#include "app/message_table.h"
 
 #include <algorithm>
 
@@ -42,4 +42,10 @@ std::wstring InstallerNextToProgram(const std::wstring& programFolder) {
     std::wstring path = programFolder + L"\\" + kInstallerFileName;
     if (path.size() >= kLaunchBufferChars) path.clear();
     return path;
+}
+
+const wchar_t* InstallerLanguageWord(std::int32_t nLanguage, InstallerStart start) {
+    if (nLanguage == kLanguageEnglish) return L"/English";
+    if (nLanguage == 0 && start == InstallerStart::kDirect) return L"x";
+    return L"/Vietnamese";
 }

@@ -26,3 +26,10 @@ bool ComposeElevatedParameters(const std::wstring& firstArgument, std::int32_t n
 // The installer next to the program ("<folder>\<installer>"), or the empty string when that path
 // does not fit in kLaunchBufferChars.
 std::wstring InstallerNextToProgram(const std::wstring& programFolder);
+
+// How the installer is started: directly with CreateProcessW, or elevated through the shell.
+enum class InstallerStart { kDirect, kElevated };
+
+// The language word that ends the installer's command line for a g_nLanguage value. The two
+// starts differ only when no language is stored (0): the direct start then passes "x".
+const wchar_t* InstallerLanguageWord(std::int32_t nLanguage, InstallerStart start);

@@ -138,3 +138,13 @@ using HttpsDownloadFunction = int (*)(const wchar_t* szProxy, const wchar_t* szU
                                       const wchar_t* szSaveFile, HWND hWndProgress,
                                       std::atomic<LONG>* pnPercent);
 void SetHttpsDownloadFunction(HttpsDownloadFunction function);
+
+// The WinHTTP downloads that one connection type makes.
+
+// Fetches szUrl into szSaveFile with SafeDownloadFile for connection type nType: type 0 tries a
+// direct download and then, unless the cancel flag is set, the Internet Explorer proxy; types 1
+// to 3 make one download of their type; type 4 uses the configured proxy with its user name and
+// password. Any other type downloads nothing. Gives 1 on success, else 0.
+int DownloadByType(DWORD nType, HWND hWndProgress, const std::atomic<LONG>* pbCancel,
+                   std::atomic<LONG>* pnPercent, WinHttpWrapper* pWrapper, const wchar_t* szUrl,
+                   const wchar_t* szSaveFile);

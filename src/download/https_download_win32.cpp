@@ -1,3 +1,5 @@
+// The HTTPS download through libcurl, and the ANSI texts that it hands to libcurl.
+
 // curl.h brings winsock2.h, which must come before windows.h.
 #include <curl/curl.h>
 
@@ -5,6 +7,8 @@
 
 #include <climits>
 #include <cstdio>
+#include <cwchar>
+#include <new>
 
 #include "app/debug_trace.h"
 #include "download/send_progress.h"
@@ -135,4 +139,29 @@ void SetCurlCrawlFloor(long bytesPerSecond, long seconds) {
     const bool bDefault = bytesPerSecond <= 0 || seconds <= 0;
     g_crawlBytesPerSecond = bDefault ? kCrawlBytesPerSecond : bytesPerSecond;
     g_crawlSeconds = bDefault ? kCrawlSeconds : seconds;
+}
+
+std::unique_ptr<char[]> ToAnsiString(const wchar_t* szText) {
+    if (!szText) return nullptr;
+    const std::size_t nWide = std::wcslen(szText);
+    if (nWide > INT_MAX) return nullptr;
+    const int nWideChars = static_cast<int>(nWide);
+    const int nLength =
+        WideCharToMultiByte(CP_ACP, 0, szText, nWideChars, nullptr, 0, nullptr, nullptr);
+    if (nLength < 1) return nullptr;
+    std::unique_ptr<char[]> szAnsi(new (std::nothrow) char[nLength + 1]);
+    if (!szAnsi) return nullptr;
+    if (WideCharToMultiByte(CP_ACP, 0, szText, nWideChars, szAnsi.get(), nLength, nullptr,
+                            nullptr) != nLength) {
+        return nullptr;
+    }
+    szAnsi[nLength] = '\0';
+    return szAnsi;
+}
+
+int MakeHttpsURL(const wchar_t* szUrl, char* szHttpsUrl) {
+    if (!szUrl || !szHttpsUrl) return 0;
+    const std::unique_ptr<char[]> szAnsi = ToAnsiString(szUrl);
+    if (!szAnsi) return 0;
+    return ForceHttpsScheme(szAnsi.get(), szHttpsUrl);
 }

@@ -5,12 +5,43 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
+#include <memory>
 
 #include "download/chunk_list.h"
-#include "download/ie_proxy_config.h"
 #include "download/winhttp_api.h"
 #include "download/winhttp_download_codes.h"
-#include "download/winhttp_handle.h"
+
+// The current user's Internet Explorer proxy settings as WinHTTP reads them.
+
+// Releases a settings record: its strings with GlobalFree (the platform allocated them), then the
+// record itself.
+struct IEProxyConfigFree {
+    void operator()(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) const;
+};
+using IEProxyConfigPtr = std::unique_ptr<WINHTTP_CURRENT_USER_IE_PROXY_CONFIG, IEProxyConfigFree>;
+
+// A fresh reading of the settings, or null when they cannot be read.
+IEProxyConfigPtr ReadIEProxyConfig(WinHttpApi& api);
+
+// Reads the settings and releases them again; a failure is reported on the standard error
+// stream as "Failed to get IE proxy configuration.". When szProxy is given it receives the static
+// proxy list, or the empty text when there is none or it does not fit in nProxyChars.
+void ProbeIEProxyConfig(WinHttpApi& api = RealWinHttpApi(), wchar_t* szProxy = nullptr,
+                        size_t nProxyChars = 0);
+
+// The configured proxy of connection type 4, process-wide. Nothing in the program fills it, so
+// it stays empty and 0; the workflow never asks for type 4.
+constexpr int kConfiguredProxyChars = 260;
+
+struct ConfiguredProxy {
+    wchar_t szHost[kConfiguredProxyChars];
+    int nPort;
+    wchar_t szUserName[kConfiguredProxyChars];
+    wchar_t szPassword[kConfiguredProxyChars];
+};
+
+extern ConfiguredProxy g_configuredProxy;
 
 // The user agent of every session.
 constexpr wchar_t szDefaultAgent[] =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The few file operations that packages need, with one owner per open file. On Windows they are
@@ -39,3 +40,7 @@ inline FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     }
     return *this;
 }
+
+// Tells the system that a freshly allocated buffer of many megabytes is about to be filled whole,
+// from a file. Only a hint: the buffer's bytes are neither read nor written, and nothing fails.
+void HintLargeBuffer(void* data, size_t bytes);

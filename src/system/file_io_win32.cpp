@@ -47,3 +47,7 @@ void FileHandle::Close() {
     CloseHandle(Native(native_));
     native_ = kInvalid;
 }
+
+// Windows gives large pages only to holders of the "lock pages in memory" privilege, which a setup
+// does not have; the ordinary pages serve.
+void HintLargeBuffer(void*, size_t) {}

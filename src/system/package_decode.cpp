@@ -8,7 +8,6 @@
 #include "app/debug_trace.h"
 #include "system/file_io.h"
 #include "system/file_pieces.h"
-#include "system/memory_hint.h"
 #include "system/package_digest.h"
 #include "system/package_format.h"
 

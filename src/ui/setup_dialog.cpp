@@ -3,7 +3,13 @@
 #include "app/message_table.h"
 #include "app/shared_state.h"
 #include "base/sleep.h"
+#include "ui/framework/message_box.h"
 #include "ui/framework/win_app.h"
+#include "ui/status_text_gate.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
 
 namespace {
 
@@ -138,4 +144,70 @@ void CQervOnlineSetupDlg::EndSetupDialog() {
     CloseThreadHandle(g_hStatusThread);
     CloseThreadHandle(g_hWorkerThread);
     EndDialog(0);
+}
+
+// The dialog's texts and its pixel layout, both settled while it initialises.
+
+namespace {
+
+// The window's outer size; its position stays where the dialog manager put it.
+constexpr int kDialogWidth = 493;
+constexpr int kDialogHeight = 241;
+
+struct ControlPlace {
+    int nID;
+    int x;
+    int y;
+    int cx;
+    int cy;
+};
+
+// Fixed pixel rectangles in place of the template's dialog units. The header is as large as its
+// bitmap, so the picture is shown unscaled.
+constexpr ControlPlace kControlPlaces[] = {
+    {IDC_STATIC, 0, 0, 493, 58},
+    {IDC_STATUS_TEXT, 26, 81, 442, 30},
+    {IDC_PROGRESS, 26, 115, 442, 25},
+    {IDC_CANCEL_BUTTON, 386, 166, 82, 27},
+};
+
+}  // namespace
+
+void CQervOnlineSetupDlg::ApplyDialogTexts() {
+    ::SetDlgItemTextW(m_hWnd, IDC_STATUS_TEXT, L"");
+    ::SetDlgItemTextW(m_hWnd, IDC_CANCEL_BUTTON, GetMessageText(kMsgCancel).c_str());
+    ::SetWindowTextW(m_hWnd, kInstallationCaption);
+}
+
+void CQervOnlineSetupDlg::ApplyDialogLayout() {
+    ::SetWindowPos(m_hWnd, nullptr, 0, 0, kDialogWidth, kDialogHeight, SWP_NOMOVE | SWP_NOZORDER);
+    for (const ControlPlace& place : kControlPlaces) {
+        ::SetWindowPos(::GetDlgItem(m_hWnd, place.nID), nullptr, place.x, place.y, place.cx,
+                       place.cy, SWP_NOZORDER);
+    }
+}
+
+// The dialog as the worker thread sees it. Each call only sends to the dialog's windows or ends
+// the modal run, which the dialog's own thread then carries out.
+
+HWND CQervOnlineSetupDlg::MainWindow() { return m_hWnd; }
+
+HWND CQervOnlineSetupDlg::ProgressBar() { return ::GetDlgItem(m_hWnd, IDC_PROGRESS); }
+
+bool CQervOnlineSetupDlg::Hide() { return ::ShowWindow(m_hWnd, SW_HIDE) != FALSE; }
+
+void CQervOnlineSetupDlg::SetProgress(int percent) {
+    ::SendMessageW(ProgressBar(), PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+}
+
+void CQervOnlineSetupDlg::SetStatusText(const wchar_t* text) {
+    ::SetWindowTextW(::GetDlgItem(m_hWnd, IDC_STATUS_TEXT), text);
+}
+
+void CQervOnlineSetupDlg::PauseStatusText() { TheStatusTextGate().Hold(); }
+
+void CQervOnlineSetupDlg::ResumeStatusText() { TheStatusTextGate().Release(); }
+
+int CQervOnlineSetupDlg::ShowMessageBox(const wchar_t* text, UINT flags) {
+    return AfxMessageBox(text, flags);
 }

@@ -1,4 +1,4 @@
-#include "app/installer_language.h"
+#include "app/installer_launch_command.h"
 #include "app/message_table.h"
 
 #include <gtest/gtest.h>

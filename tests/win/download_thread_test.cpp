@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "base/sleep.h"
-#include "download/configured_proxy.h"
-#include "download/download_by_type.h"
+#include "download/winhttp_wrapper.h"
 #include "download/download_file.h"
 #include "download_scenario.h"
 #include "download_thread_rig.h"

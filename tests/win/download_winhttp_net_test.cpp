@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "download/configured_proxy.h"
 #include "download/winhttp_wrapper.h"
 #include "download_log_tail.h"
 #include "test_support.h"

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "download/ie_proxy_config.h"
 #include "download/winhttp_wrapper.h"
 #include "download_log_tail.h"
 #include "fake_winhttp.h"

@@ -1,3 +1,0 @@
-#include "download/configured_proxy.h"
-
-ConfiguredProxy g_configuredProxy = {};
