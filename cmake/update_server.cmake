@@ -17,6 +17,13 @@ function(qerv_check_update_server value)
   endif()
 endfunction()
 
+# The package address with the update server compiled in: each program that runs the workflow
+# (the setup, its tests, a build for another server) compiles it with its own server.
+function(qerv_add_update_server target server)
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/system/installer_url_win32.cpp)
+  target_compile_definitions(${target} PRIVATE "QERV_UPDATE_SERVER=L\"${server}\"")
+endfunction()
+
 if(CMAKE_SCRIPT_MODE_FILE)
   qerv_check_update_server("${QERV_UPDATE_SERVER}")
   message(STATUS "update server: ${QERV_UPDATE_SERVER}")

@@ -24,7 +24,7 @@ BOOL CQervOnlineSetupApp::InitInstance() {
     // The dialog lives until the process ends: after a confirmed stop the worker and download
     // threads may still reach it until the process is gone, and then find a destroyed window
     // rather than a destroyed object.
-    CQervOnlineSetupDlg* dlg = new CQervOnlineSetupDlg;
+    CQervOnlineSetupDlg* dlg = new CQervOnlineSetupDlg(m_pfnWorker);
     m_pMainWnd = dlg;
     dlg->DoModal();
     dlg->RemoveTrayIcon();

@@ -8,7 +8,6 @@
 
 #include "app/command_line.h"
 #include "app/message_table.h"
-#include "app/setup_worker.h"
 #include "app/shared_state.h"
 #include "app/user_admin.h"
 #include "install/installed_product.h"
@@ -98,6 +97,6 @@ void CQervOnlineSetupDlg::StartSetupThreads() {
     g_hStatusThread =
         reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &StatusTextThread, this, 0, nullptr));
     // The worker is given the dialog as its SetupDialogView, the only face of it that it uses.
-    g_hWorkerThread = reinterpret_cast<HANDLE>(::_beginthreadex(
-        nullptr, 0, &SetupWorkerThread, static_cast<SetupDialogView*>(this), 0, nullptr));
+    g_hWorkerThread = reinterpret_cast<HANDLE>(
+        ::_beginthreadex(nullptr, 0, m_pfnWorker, static_cast<SetupDialogView*>(this), 0, nullptr));
 }

@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "base/test_hooks.h"
+
 class WinHttpWrapper;
 
 // Shared by the worker and the launcher for the attempts of a run. It shows the attempt that runs
@@ -132,12 +134,7 @@ DWORD WINAPI DownloadThread(LPVOID pParam);
 // or null when the thread cannot be created.
 HANDLE StartDownloadThread(DownloadAttempt* pAttempt);
 
-// The libcurl path as the thread calls it (DownloadURLByHTTPS). Tests replace it to script the
-// libcurl phase without a network; a null function restores the real one.
-using HttpsDownloadFunction = int (*)(const wchar_t* szProxy, const wchar_t* szUrl,
-                                      const wchar_t* szSaveFile, HWND hWndProgress,
-                                      std::atomic<LONG>* pnPercent);
-void SetHttpsDownloadFunction(HttpsDownloadFunction function);
+// Tests script the libcurl phase through SetHttpsDownloadFunction.
 
 // The WinHTTP downloads that one connection type makes.
 

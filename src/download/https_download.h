@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 
+#include "base/test_hooks.h"
 #include "download/https_download_url.h"
 
 // Fetches szUrl into szSaveFile through libcurl, forcing the https scheme and following
@@ -19,10 +20,6 @@ std::unique_ptr<char[]> ToAnsiString(const wchar_t* szText);
 // Converts szUrl to ANSI and writes it with the https scheme into szHttpsUrl (kHttpsUrlBytes).
 // Gives 1, or 0 for a null argument, a failed conversion or an address too long for the buffer.
 int MakeHttpsURL(const wchar_t* szUrl, char* szHttpsUrl);
-
-// Test hook: a transfer slower than bytesPerSecond for seconds fails (by default 1024 bytes a
-// second for 60 seconds); 0 for either puts the default back.
-void SetCurlCrawlFloor(long bytesPerSecond, long seconds);
 
 // libcurl's progress function: moves the progress bar (clientp) once the size is known. Never
 // aborts the transfer.

@@ -4,7 +4,11 @@
 
 #include <cwchar>
 
-#include "installer_url_config.h"
+// The update server's base address is compiled into each program that links this file, through
+// its own QERV_UPDATE_SERVER definition (qerv_add_update_server in the build).
+#ifndef QERV_UPDATE_SERVER
+#error "QERV_UPDATE_SERVER must name the update server's base address"
+#endif
 
 namespace {
 

@@ -27,10 +27,11 @@ void CloseThreadHandle(std::atomic<HANDLE>& hThread) {
 
 }  // namespace
 
-CQervOnlineSetupDlg::CQervOnlineSetupDlg(CWnd* pParent)
+CQervOnlineSetupDlg::CQervOnlineSetupDlg(SetupWorkerEntry pfnWorker, CWnd* pParent)
     : CDialog(IDD_QERVONLINESETUP_DIALOG, pParent),
       m_hIcon(::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
-      m_hSmallIcon(AfxGetInstanceHandle(), IDR_MAINFRAME, 16, 16, LR_LOADTRANSPARENT) {}
+      m_hSmallIcon(AfxGetInstanceHandle(), IDR_MAINFRAME, 16, 16, LR_LOADTRANSPARENT),
+      m_pfnWorker(pfnWorker) {}
 
 CQervOnlineSetupDlg::~CQervOnlineSetupDlg() { RemoveTrayIcon(); }
 

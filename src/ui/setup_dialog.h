@@ -27,9 +27,13 @@ constexpr UINT kHideToTrayMs = 40000;
 constexpr UINT_PTR IDT_TRAY_ANIMATION = 1001;
 constexpr UINT kTrayAnimationMs = 1000;
 
+// The setup sequence that the dialog starts on a thread of its own once it is initialised; it is
+// given the dialog as its SetupDialogView.
+using SetupWorkerEntry = unsigned(__stdcall*)(void* pDialog);
+
 class CQervOnlineSetupDlg : public CDialog, public SetupDialogView {
   public:
-    explicit CQervOnlineSetupDlg(CWnd* pParent = nullptr);
+    explicit CQervOnlineSetupDlg(SetupWorkerEntry pfnWorker, CWnd* pParent = nullptr);
     ~CQervOnlineSetupDlg() override;
 
     // The dialog as the worker thread sees it; every call is safe from other threads.
@@ -76,6 +80,7 @@ class CQervOnlineSetupDlg : public CDialog, public SetupDialogView {
     HICON m_hIcon;
     CIcon m_hSmallIcon;
     CTransparentStatic2 m_statusText;
+    SetupWorkerEntry m_pfnWorker;
     BOOL m_bInTray = FALSE;
     // The icon is added on the UI thread and taken away for good from whichever thread ends the
     // process; the lock keeps a hide that is under way from adding it back after that.

@@ -46,14 +46,15 @@ inline WorkerStub& Worker() {
 
 }  // namespace uitest
 
-unsigned __stdcall SetupWorkerThread(void* pDialog) {
-    uitest::Worker().pView = static_cast<SetupDialogView*>(pDialog);
-    ++uitest::Worker().nStarts;
-    ::SetEvent(uitest::Worker().hStarted);
+namespace uitest {
+
+// The dialog's tests start this in place of the setup sequence: it only reports its start.
+inline unsigned __stdcall RecordingWorker(void* pDialog) {
+    Worker().pView = static_cast<SetupDialogView*>(pDialog);
+    ++Worker().nStarts;
+    ::SetEvent(Worker().hStarted);
     return 0;
 }
-
-namespace uitest {
 
 // Generous: the first window of a fresh Wine prefix takes a while.
 constexpr DWORD kWaitMs = 30000;
@@ -145,7 +146,7 @@ class DialogRun {
         m_thread = std::thread([this, hReady] {
             INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
             ::InitCommonControlsEx(&icc);
-            CQervOnlineSetupDlg dlg;
+            CQervOnlineSetupDlg dlg(&RecordingWorker);
             m_pDialog = &dlg;
             m_dwThreadId = ::GetCurrentThreadId();
             theApp.m_pMainWnd = &dlg;

@@ -131,6 +131,7 @@ TEST_F(DialogTest, SecondCopyEndsAtOnceWithoutWindow) {
 
 TEST_F(DialogTest, FirstCopyHoldsTheMutexUntilTheWorkerEndsTheDialog) {
     ::ResetEvent(uitest::Worker().hStarted);
+    theApp.m_pfnWorker = &uitest::RecordingWorker;
     std::thread ui([] { EXPECT_FALSE(theApp.InitInstance()); });
     ASSERT_EQ(::WaitForSingleObject(uitest::Worker().hStarted, uitest::kWaitMs), WAIT_OBJECT_0);
     HANDLE hProbe = ::CreateMutexW(nullptr, FALSE, kMutexName);
