@@ -135,7 +135,7 @@ TEST(DecodePackageFile, HeaderCasesWithAndWithoutAnEarlierOutput) {
             }
             TraceRecorder traces;
             EXPECT_EQ(Decode(input, output), c.result);
-            EXPECT_EQ(traces.lines(), TraceLines(c.traces));
+            EXPECT_EQ(traces.Lines(), TraceLines(c.traces));
 
             Bytes written;
             if (c.result == kDecodeOk || has_earlier) {
@@ -158,13 +158,13 @@ TEST(DecodePackageFile, InputThatCannotBeOpened) {
     for (const fs::path& input : {folder.File("missing"), folder.path()}) {
         TraceRecorder traces;
         EXPECT_EQ(Decode(input, output), kDecodeBadArgument) << input;
-        EXPECT_EQ(traces.lines(), TraceLines(1));
+        EXPECT_EQ(traces.Lines(), TraceLines(1));
         EXPECT_FALSE(fs::exists(output));
     }
     TraceRecorder traces;
     EXPECT_EQ(DecodePackageFile(nullptr, WidePath(output).c_str()), kDecodeBadArgument);
     EXPECT_EQ(DecodePackageFile(WidePath(output).c_str(), nullptr), kDecodeBadArgument);
-    EXPECT_TRUE(traces.lines().empty());
+    EXPECT_TRUE(traces.Lines().empty());
 }
 
 TEST(DecodePackageFile, OutputThatCannotBeCreatedGivesFive) {
@@ -174,7 +174,7 @@ TEST(DecodePackageFile, OutputThatCannotBeCreatedGivesFive) {
     for (const fs::path& output : {folder.File("no-such-folder") / "out", folder.path()}) {
         TraceRecorder traces;
         EXPECT_EQ(Decode(input, output), kDecodeWriteFailed) << output;
-        EXPECT_EQ(traces.lines(), TraceLines(6));
+        EXPECT_EQ(traces.Lines(), TraceLines(6));
     }
 }
 
@@ -242,7 +242,7 @@ TEST(DecodePackageFile, SizeLimits) {
         MakeLongPackage(input, c.size, 0, nullptr);
         TraceRecorder traces;
         EXPECT_EQ(Decode(input, output), c.result);
-        EXPECT_EQ(traces.lines(), TraceLines(c.traces));
+        EXPECT_EQ(traces.Lines(), TraceLines(c.traces));
         EXPECT_FALSE(fs::exists(output));
     }
 }

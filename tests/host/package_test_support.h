@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_trace.h"
+#include "trace_recorder.h"
 #include "system/package_format.h"
 #include "system/package_seal.h"
 
@@ -79,25 +79,7 @@ inline Bytes MakePackage(const Bytes& installer, uint32_t key) {
     return package;
 }
 
-// Collects the trace lines sent while it lives.
-class TraceRecorder {
-  public:
-    TraceRecorder() {
-        Lines().clear();
-        SetDebugTraceObserver([](const wchar_t* line) { Lines().push_back(line); });
-    }
-    ~TraceRecorder() { SetDebugTraceObserver(nullptr); }
-    TraceRecorder(const TraceRecorder&) = delete;
-    TraceRecorder& operator=(const TraceRecorder&) = delete;
-
-    const std::vector<std::wstring>& lines() const { return Lines(); }
-
-  private:
-    static std::vector<std::wstring>& Lines() {
-        static std::vector<std::wstring> lines;
-        return lines;
-    }
-};
+using testsupport::TraceRecorder;
 
 // The decoder's trace lines in order; a run that stops early sends the first `count`.
 inline std::vector<std::wstring> TraceLines(size_t count) {

@@ -7,27 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "trace_recorder.h"
+
 namespace {
-
-std::vector<std::wstring> g_lines;
-
-void Record(const wchar_t* line) { g_lines.emplace_back(line); }
 
 class DebugTraceTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        g_lines.clear();
-        SetDebugTraceObserver(&Record);
-    }
-    void TearDown() override { SetDebugTraceObserver(nullptr); }
+    testsupport::TraceRecorder traces;
 };
 
 TEST_F(DebugTraceTest, PercentSTakesAWideString) {
     DebugTrace(L"szProcessPath: %s", L"\"C:\\T\u1EA3i\\SetupB.exe\"  x");
     DebugTrace(L"[%d] %s=%lu", -7, L"dwStatus", 1001UL);
-    ASSERT_EQ(g_lines.size(), 2u);
-    EXPECT_EQ(g_lines[0], L"szProcessPath: \"C:\\T\u1EA3i\\SetupB.exe\"  x");
-    EXPECT_EQ(g_lines[1], L"[-7] dwStatus=1001");
+    const std::vector<std::wstring> lines = traces.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], L"szProcessPath: \"C:\\T\u1EA3i\\SetupB.exe\"  x");
+    EXPECT_EQ(lines[1], L"[-7] dwStatus=1001");
 }
 
 // A trace between a failed step and the read of its code leaves the code as it was.
@@ -42,11 +37,12 @@ TEST_F(DebugTraceTest, LastErrorSurvivesATrace) {
 TEST_F(DebugTraceTest, OverlongLineIsCutToTheBuffer) {
     const std::size_t kKept = kDebugTraceChars - 1;
     for (std::size_t length : {kKept - 1, kKept, kKept + 1, std::size_t{10000}}) {
-        g_lines.clear();
+        traces.Clear();
         const std::wstring text(length, L'z');
         DebugTrace(L"%s", text.c_str());
-        ASSERT_EQ(g_lines.size(), 1u);
-        EXPECT_EQ(g_lines[0], text.substr(0, kKept)) << length;
+        const std::vector<std::wstring> lines = traces.Lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], text.substr(0, kKept)) << length;
     }
 }
 

@@ -24,11 +24,11 @@ TEST(StalledDownload, IsCancelledAfterFiveSamplesAndGivenUpTwoSecondsLater) {
     testsupport::DownloadLogTail log;
     DownloadThreadParam record;
 
-    const ULONGLONG start = GetTickCount64();
+    const unsigned long long start = testsupport::SteadyMs();
     EXPECT_EQ(DownloadFile(&record, url.c_str(), target.c_str(), nullptr,
                            WinHTTP_Download_Type_Direct_Connect),
               0);
-    const ULONGLONG end = GetTickCount64();
+    const unsigned long long end = testsupport::SteadyMs();
 
     EXPECT_EQ(traces.Count(L"Download curl failed"), 1);
     EXPECT_EQ(traces.Count(L"Cancel download"), 1);
@@ -37,7 +37,7 @@ TEST(StalledDownload, IsCancelledAfterFiveSamplesAndGivenUpTwoSecondsLater) {
     ASSERT_GE(samples.size(), 6u);
     EXPECT_EQ(std::vector<std::wstring>(samples.end() - 6, samples.end()),
               std::vector<std::wstring>(6, L"Download percent: 5"));
-    const ULONGLONG cancelled = traces.TimeOf(L"Cancel download");
+    const unsigned long long cancelled = traces.TimeOf(L"Cancel download");
     EXPECT_GE(end - cancelled, 1900u);
     EXPECT_LT(end - cancelled, 3000u);
     EXPECT_GE(end - start, 7000u);

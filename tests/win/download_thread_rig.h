@@ -18,6 +18,7 @@
 #include "app/debug_trace.h"
 #include "app/shared_state.h"
 #include "download/download_file.h"
+#include "trace_recorder.h"
 #include "download/winhttp_wrapper.h"
 #include "download_scenario.h"
 #include "download_thread_clock.h"
@@ -57,61 +58,7 @@ inline int ScriptedCurl(const wchar_t* szProxy, const wchar_t*, const wchar_t* s
 }
 
 // The trace lines of the launcher and the thread, from whichever thread they come.
-class TraceLog {
-  public:
-    TraceLog() {
-        Current() = this;
-        SetDebugTraceObserver(&TraceLog::Record);
-    }
-    ~TraceLog() {
-        SetDebugTraceObserver(nullptr);
-        Current() = nullptr;
-    }
-    TraceLog(const TraceLog&) = delete;
-    TraceLog& operator=(const TraceLog&) = delete;
-
-    std::vector<std::wstring> Lines() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-    // When the first line equal to line came, in GetTickCount64 milliseconds (0: never).
-    ULONGLONG TimeOf(const std::wstring& line) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (size_t i = 0; i < lines_.size(); ++i) {
-            if (lines_[i] == line) return times_[i];
-        }
-        return 0;
-    }
-    // The lines that start with prefix, in order.
-    std::vector<std::wstring> Starting(const std::wstring& prefix) {
-        std::vector<std::wstring> found;
-        for (const std::wstring& line : Lines()) {
-            if (line.rfind(prefix, 0) == 0) found.push_back(line);
-        }
-        return found;
-    }
-    int Count(const std::wstring& line) {
-        const std::vector<std::wstring> lines = Lines();
-        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
-    }
-
-  private:
-    static TraceLog*& Current() {
-        static TraceLog* log = nullptr;
-        return log;
-    }
-    static void Record(const wchar_t* line) {
-        TraceLog* log = Current();
-        if (log == nullptr) return;
-        std::lock_guard<std::mutex> lock(log->mutex_);
-        log->lines_.push_back(line);
-        log->times_.push_back(GetTickCount64());
-    }
-
-    std::mutex mutex_;
-    std::vector<std::wstring> lines_;
-    std::vector<ULONGLONG> times_;
-};
+using TraceLog = testsupport::TraceRecorder;
 
 // Publishes a download object over the scripted WinHTTP for the time of a test.
 class PublishedWrapper {

@@ -13,15 +13,13 @@
 #include "app/debug_trace.h"
 #include "download/https_download.h"
 #include "test_support.h"
+#include "trace_recorder.h"
 
 namespace {
 
 using testsupport::ReadBytes;
 using Bytes = std::vector<unsigned char>;
 using Traces = std::vector<std::wstring>;
-
-Traces g_traces;
-void Record(const wchar_t* szLine) { g_traces.push_back(szLine); }
 
 Bytes RandomBytes(std::size_t nSize) {
     std::mt19937 random(static_cast<unsigned>(nSize));
@@ -50,13 +48,8 @@ class HttpsDownload : public testing::Test {
         hWndProgress_ = CreateWindowW(L"QervTestProgress", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                       nullptr, nullptr, nullptr);
         SetWindowLongPtrW(hWndProgress_, GWLP_USERDATA, -1);
-        g_traces.clear();
-        SetDebugTraceObserver(Record);
     }
-    void TearDown() override {
-        SetDebugTraceObserver(nullptr);
-        DestroyWindow(hWndProgress_);
-    }
+    void TearDown() override { DestroyWindow(hWndProgress_); }
 
     std::wstring Url(const std::wstring& sScheme, const std::wstring& sPath) const {
         return sScheme + L"127.0.0.1:" + sPort_ + L"/" + sPath;
@@ -79,6 +72,7 @@ class HttpsDownload : public testing::Test {
     testsupport::TempDir dir_;
     const std::wstring sFile_ = dir_.File(L"Setup.dat");
     HWND hWndProgress_ = nullptr;
+    testsupport::TraceRecorder traces_;
     std::atomic<LONG> nPercent_{77};
 };
 
@@ -87,13 +81,13 @@ TEST_F(HttpsDownload, SmallAndLargeFilesArriveByteExact) {
         const std::wstring sName = std::to_wstring(nSize) + L".bin";
         const Bytes body = RandomBytes(nSize);
         Serve(sName, body);
-        g_traces.clear();
+        traces_.Clear();
         nPercent_ = 77;
         EXPECT_EQ(Download(nullptr, Url(L"https://", sName)), 1);
         EXPECT_TRUE(Downloaded() == body) << nSize;
         EXPECT_EQ(ProgressPosition(), 100);
         EXPECT_EQ(nPercent_.load(), 0);
-        EXPECT_EQ(g_traces, (Traces{Url(L"https://", sName), L"download url ok"}));
+        EXPECT_EQ(traces_.Lines(), (Traces{Url(L"https://", sName), L"download url ok"}));
     }
 }
 
@@ -108,10 +102,10 @@ TEST_F(HttpsDownload, AddressIsFetchedOverHttpsWithEscapedSpaces) {
                  {Url(L"", L"my file.bin"), sFetched},
                  {sRedirect, sRedirect}};
     for (const auto& c : cases) {
-        g_traces.clear();
+        traces_.Clear();
         EXPECT_EQ(Download(nullptr, c.sUrl), 1) << testing::PrintToString(c.sUrl);
         EXPECT_TRUE(Downloaded() == body);
-        EXPECT_EQ(g_traces, (Traces{c.sFetched, L"download url ok"}));
+        EXPECT_EQ(traces_.Lines(), (Traces{c.sFetched, L"download url ok"}));
     }
 }
 
@@ -119,7 +113,7 @@ TEST_F(HttpsDownload, NotFoundFailsWithoutWritingTheErrorPage) {
     ASSERT_TRUE(testsupport::WriteBytes(sFile_, {'o', 'l', 'd'}));
     EXPECT_EQ(Download(nullptr, Url(L"https://", L"missing.bin")), -1);
     EXPECT_TRUE(Downloaded().empty());
-    EXPECT_EQ(g_traces,
+    EXPECT_EQ(traces_.Lines(),
               (Traces{Url(L"https://", L"missing.bin"), L"download url failed",
                       L"Download curl failed", L"The requested URL returned error: 404"}));
 }
@@ -147,7 +141,7 @@ TEST_F(HttpsDownload, OverlongAddressIsRefused) {
     EXPECT_EQ(Download(nullptr, sBase + sFits + L"a"), -1);
     EXPECT_EQ(Download(nullptr, sBase + sFits.substr(2) + L" "), -1);
     EXPECT_EQ(DownloadURLByHTTPS(nullptr, nullptr, sFile_.c_str(), nullptr, nullptr), -1);
-    EXPECT_TRUE(g_traces.empty());
+    EXPECT_TRUE(traces_.Lines().empty());
     EXPECT_FALSE(testsupport::FileExists(sFile_));
 }
 
@@ -156,14 +150,15 @@ TEST_F(HttpsDownload, FailuresAreTracedInOrder) {
     Serve(L"small.bin", RandomBytes(16));
     const std::wstring sNoFolder = dir_.File(L"no-such-folder\\Setup.dat");
     EXPECT_EQ(DownloadURLByHTTPS(nullptr, sUrl.c_str(), sNoFolder.c_str(), nullptr, nullptr), -1);
-    EXPECT_EQ(g_traces, (Traces{sUrl, L"_tfopen failed", L"Download curl failed", L""}));
+    EXPECT_EQ(traces_.Lines(), (Traces{sUrl, L"_tfopen failed", L"Download curl failed", L""}));
 
-    g_traces.clear();
+    traces_.Clear();
     EXPECT_EQ(Download(nullptr, L"https://127.0.0.1:1/small.bin"), -1);
-    ASSERT_EQ(g_traces.size(), 4u);
-    EXPECT_EQ(g_traces[1], L"download url failed");
-    EXPECT_EQ(g_traces[2], L"Download curl failed");
-    EXPECT_NE(g_traces[3].find(L"127.0.0.1"), std::wstring::npos) << g_traces[3];
+    const Traces lines = traces_.Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], L"download url failed");
+    EXPECT_EQ(lines[2], L"Download curl failed");
+    EXPECT_NE(lines[3].find(L"127.0.0.1"), std::wstring::npos) << lines[3];
     EXPECT_EQ(ProgressPosition(), -1);
 }
 
@@ -180,7 +175,8 @@ TEST_F(HttpsDownload, CrawlingTransferFails) {
 
     EXPECT_EQ(nResult, -1);
     EXPECT_LT(elapsed, 20000u);
-    const bool bTooSlow = std::any_of(g_traces.begin(), g_traces.end(), [](const std::wstring& s) {
+    const Traces lines = traces_.Lines();
+    const bool bTooSlow = std::any_of(lines.begin(), lines.end(), [](const std::wstring& s) {
         return s.find(L"too slow") != std::wstring::npos;
     });
     EXPECT_TRUE(bTooSlow) << "no \"too slow\" among the traces";

@@ -16,6 +16,7 @@
 #include "fixtures_flow/recording_view.h"
 #include "fixtures_flow/registry_value_guard.h"
 #include "test_support.h"
+#include "trace_recorder.h"
 
 namespace {
 
@@ -37,7 +38,6 @@ struct FakeStarts {
     int nDeclinedShown = 0;
 };
 FakeStarts g_fake;
-std::vector<std::wstring> g_launchTraces;
 
 bool FakeDirect(wchar_t*) {
     ++g_fake.nDirect;
@@ -246,14 +246,12 @@ TEST_F(LaunchTest, CommandLineThatDoesNotFitIsNotStarted) {
     input.sArgumentFist.clear();
     input.sArgumentTotal = L"/SetupOnly";
     input.programFolder = L"C:\\" + std::wstring(300, L'f');
-    SetDebugTraceObserver([](const wchar_t* line) { g_launchTraces.push_back(line); });
-    g_launchTraces.clear();
+    testsupport::TraceRecorder traces;
     EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kNotStarted);
-    SetDebugTraceObserver(nullptr);
     EXPECT_EQ(g_fake.nDirect, 0);
     EXPECT_EQ(g_fake.nElevated, 0);
     // The trace names the path that did not fit, though it was never composed.
-    EXPECT_EQ(g_launchTraces, std::vector<std::wstring>{L"szProcessPath does not fit: " +
+    EXPECT_EQ(traces.Lines(), std::vector<std::wstring>{L"szProcessPath does not fit: " +
                                                         input.programFolder + L"\\SetupB.exe"});
 }
 

@@ -12,6 +12,7 @@
 #include "system/installer_url.h"
 #include "system/old_windows.h"
 #include "system/os_description.h"
+#include "trace_recorder.h"
 
 namespace {
 
@@ -41,13 +42,9 @@ TEST(OsDescription, DescribesWineAsWindows) {
     EXPECT_FALSE(GetOSDescription(nullptr));
 }
 
-std::vector<std::wstring> g_traces;
-void Record(const wchar_t* szLine) { g_traces.push_back(szLine); }
-
 // A thread already in the multithreaded apartment cannot enter a single-threaded one.
 TEST(OsDescription, ComRefusalIsTracedAndFails) {
-    g_traces.clear();
-    SetDebugTraceObserver(Record);
+    testsupport::TraceRecorder traces;
     bool bResult = true;
     wchar_t szDescription[kOsDescriptionChars] = L"stale";
     std::thread worker([&] {
@@ -56,12 +53,11 @@ TEST(OsDescription, ComRefusalIsTracedAndFails) {
         CoUninitialize();
     });
     worker.join();
-    SetDebugTraceObserver(nullptr);
     EXPECT_FALSE(bResult);
     EXPECT_STREQ(szDescription, L"");
-    ASSERT_EQ(g_traces.size(), 1u);
-    EXPECT_EQ(g_traces[0], L"Failed to initialize COM library. Error code = " +
-                               std::to_wstring(static_cast<int>(RPC_E_CHANGED_MODE)));
+    EXPECT_EQ(traces.Lines(),
+              std::vector<std::wstring>{L"Failed to initialize COM library. Error code = " +
+                                        std::to_wstring(static_cast<int>(RPC_E_CHANGED_MODE))});
 }
 
 TEST(OldWindows, WineIsNotOld) {

@@ -18,6 +18,7 @@
 
 #include "fixtures_flow/recording_view.h"
 #include "test_support.h"
+#include "trace_recorder.h"
 
 namespace {
 
@@ -25,8 +26,9 @@ constexpr wchar_t kDownloadFailedText[] =
     L"Errors occur when downloading. Please try again latter!";
 constexpr wchar_t kDownloadCompletedText[] = L"Download completed. Preparing for installation";
 
-std::vector<std::wstring> g_traces;
-void RecordTrace(const wchar_t* line) { g_traces.push_back(line); }
+// The fixture's recorder, for the helpers outside it.
+testsupport::TraceRecorder* g_recorder = nullptr;
+std::vector<std::wstring> Traces() { return g_recorder->Lines(); }
 
 // The waits asked for; the stop question changes its state after a given number of them.
 std::vector<unsigned> g_sleeps;
@@ -40,7 +42,7 @@ void RecordSleep(unsigned milliseconds) {
 // The lines traced in this order, maybe with other lines (the decoder's own) between them.
 ::testing::AssertionResult TracedInOrder(const std::vector<std::wstring>& lines) {
     std::size_t next = 0;
-    for (const std::wstring& traced : g_traces) {
+    for (const std::wstring& traced : Traces()) {
         if (next < lines.size() && traced == lines[next]) ++next;
     }
     if (next == lines.size()) return ::testing::AssertionSuccess();
@@ -50,22 +52,22 @@ void RecordSleep(unsigned milliseconds) {
 class WorkflowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        g_traces.clear();
         g_sleeps.clear();
         g_sleepsUntilAnswer = 0;
         g_nCancelState = kCancelStateNone;
         g_nLanguage = kLanguageEnglish;
-        SetDebugTraceObserver(RecordTrace);
+        g_recorder = &recorder;
         SetSleepFunction(RecordSleep);
     }
     void TearDown() override {
-        SetDebugTraceObserver(nullptr);
+        g_recorder = nullptr;
         SetSleepFunction(nullptr);
         g_nCancelState = kCancelStateNone;
         g_nLanguage = 0;
     }
 
     RecordingView view;
+    testsupport::TraceRecorder recorder;
 };
 
 // Points GetTempPathW at another folder while it lives.
@@ -112,7 +114,7 @@ TEST_F(WorkflowTest, DownloadFolderIsANewEmptyFolderInTheTemporaryFolder) {
         L"szDirectoryDownload : " + folder.szDirectoryDownload,
         L"szFileSavePath 5: " + folder.szFileSavePath,
     };
-    EXPECT_EQ(g_traces, expected);
+    EXPECT_EQ(Traces(), expected);
 
     // Every run makes a folder of its own.
     DownloadFolder second;
@@ -137,15 +139,15 @@ TEST_F(WorkflowTest, UnusableTemporaryFolderFailsTheDownloadFolder) {
     for (const FolderFailureCase& c : kCases) {
         std::wstring missing = L"C:\\" + std::wstring(c.nTempLength - 3, L'm');
         TemporaryFolderOverride override(missing);
-        g_traces.clear();
+        g_recorder->Clear();
         DownloadFolder folder;
 
         EXPECT_FALSE(CreateDownloadFolder(&folder)) << c.nTempLength;
         if (c.szLastTrace == nullptr) {
-            EXPECT_TRUE(g_traces.empty()) << c.nTempLength;
+            EXPECT_TRUE(Traces().empty()) << c.nTempLength;
         } else {
-            ASSERT_FALSE(g_traces.empty());
-            EXPECT_EQ(g_traces.back().rfind(c.szLastTrace, 0), 0u) << g_traces.back();
+            ASSERT_FALSE(Traces().empty());
+            EXPECT_EQ(Traces().back().rfind(c.szLastTrace, 0), 0u) << Traces().back();
         }
         EXPECT_TRUE(folder.szDirectoryDownload.empty());
     }
@@ -200,7 +202,7 @@ TEST_F(WorkflowTest, DecodedPackageBecomesTheInstallerInTheDownloadFolder) {
         L"sPathFileRun: " + package.Installer(),
         L"sDownloadedPath: " + package.Package(),
     }));
-    EXPECT_EQ(g_traces.back(), L"sDownloadedPath: " + package.Package());
+    EXPECT_EQ(Traces().back(), L"sDownloadedPath: " + package.Package());
 }
 
 // A package that does not decode leaves nothing to move, and the worker is told to end.
@@ -216,7 +218,7 @@ TEST_F(WorkflowTest, UndecodablePackageFailsTheMove) {
     EXPECT_TRUE(testsupport::FileExists(package.Package()));
     EXPECT_FALSE(testsupport::FileExists(package.Installer()));
     EXPECT_TRUE(TracedInOrder({L"pqrlo -2 : bRet: 0", L"MoveFileEx eror: 2"}));
-    EXPECT_EQ(g_traces.back(), L"MoveFileEx eror: 2");
+    EXPECT_EQ(Traces().back(), L"MoveFileEx eror: 2");
 }
 
 TEST_F(WorkflowTest, CompletedDownloadLeavesItsNoticeOnThePausedStatusLine) {
@@ -225,7 +227,7 @@ TEST_F(WorkflowTest, CompletedDownloadLeavesItsNoticeOnThePausedStatusLine) {
     EXPECT_EQ(view.calls, (std::vector<std::wstring>{
                               L"Pause", std::wstring(L"SetStatusText ") + kDownloadCompletedText}));
     EXPECT_EQ(g_sleeps, std::vector<unsigned>{1500});
-    EXPECT_EQ(g_traces, std::vector<std::wstring>{L"pqrlo -3"});
+    EXPECT_EQ(Traces(), std::vector<std::wstring>{L"pqrlo -3"});
 }
 
 TEST_F(WorkflowTest, FailedDownloadRemovesItsFilesAndResetsTheProgressBar) {
@@ -247,7 +249,7 @@ TEST_F(WorkflowTest, FailedDownloadRemovesItsFilesAndResetsTheProgressBar) {
               (std::vector<std::wstring>{L"Pause", L"SetProgress 0",
                                          std::wstring(L"SetStatusText ") + kDownloadFailedText}));
     EXPECT_TRUE(g_sleeps.empty());
-    EXPECT_EQ(g_traces, std::vector<std::wstring>{L"pqrlo -4"});
+    EXPECT_EQ(Traces(), std::vector<std::wstring>{L"pqrlo -4"});
 }
 
 struct StopCase {
@@ -267,7 +269,7 @@ TEST_F(WorkflowTest, StopPointWaitsForTheOpenQuestionAndHonoursItsAnswer) {
     };
     for (const StopCase& c : kCases) {
         g_sleeps.clear();
-        g_traces.clear();
+        g_recorder->Clear();
         g_nCancelState = c.nStateAtStopPoint;
         g_sleepsUntilAnswer = c.nSleepsUntilAnswer;
         g_answeredState = c.nAnsweredState;
@@ -275,7 +277,7 @@ TEST_F(WorkflowTest, StopPointWaitsForTheOpenQuestionAndHonoursItsAnswer) {
         EXPECT_EQ(StopAtStopPoint(), c.bStopped);
         EXPECT_EQ(g_nCancelState.load(), c.nFinalState);
         EXPECT_EQ(g_sleeps, std::vector<unsigned>(c.nSleepsUntilAnswer, 200u));
-        EXPECT_EQ(g_traces, std::vector<std::wstring>{L"pqrlo -5"});
+        EXPECT_EQ(Traces(), std::vector<std::wstring>{L"pqrlo -5"});
     }
 }
 
@@ -283,12 +285,12 @@ TEST_F(WorkflowTest, FailureIsABoxOrInDownloadOnlyModeADebuggerLine) {
     ReportDownloadFailure(view, false);
     EXPECT_EQ(view.calls, std::vector<std::wstring>{std::wstring(L"ShowMessageBox ") +
                                                     kDownloadFailedText + L" 16"});
-    EXPECT_TRUE(g_traces.empty());
+    EXPECT_TRUE(Traces().empty());
 
     view.calls.clear();
     ReportDownloadFailure(view, true);
     EXPECT_TRUE(view.calls.empty());
-    EXPECT_EQ(g_traces, std::vector<std::wstring>{kDownloadFailedText});
+    EXPECT_EQ(Traces(), std::vector<std::wstring>{kDownloadFailedText});
 }
 
 }  // namespace
