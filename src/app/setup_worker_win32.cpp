@@ -231,8 +231,8 @@ SetupEnd EndAfterInitFailure(SetupDialogView& view) {
 // The one download object lives for the rest of the process; the status line polls for it.
 void PublishDownloadObject() { g_pWinHttpWrapper.store(new WinHttpWrapper()); }
 
-// The record shared by the attempts lives for the rest of the process too: a cancelled attempt's
-// thread may still write to it after the worker has returned.
+// The record that shows the current attempt to the worker. Only the launcher writes it (an
+// attempt's thread works on the attempt's own state), and it lives as long as the process.
 DownloadThreadParam& DownloadRecord() {
     static DownloadThreadParam record;
     return record;
