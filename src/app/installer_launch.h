@@ -25,21 +25,22 @@ struct InstallerStarter {
 
 extern const InstallerStarter kSystemInstallerStarter;
 
-// What the worker hands over; the names are those of its trace lines.
-struct InstallerLaunchInput {
-    std::wstring szFileSavePath;       // the installer, "SetupB.exe" in the download folder
-    std::wstring sArgumentFist;        // passed on unchanged, possibly empty
-    std::wstring sArgumentTotal;       // tested for the set-up-only switch
-    std::wstring sDownloadedPath;      // the package; empty in set-up-only mode
-    std::wstring sPathFileRun;         // the decoded installer; empty in set-up-only mode
-    std::wstring szDirectoryDownload;  // the download folder
-    std::wstring programFolder;        // where set-up-only mode finds the installer
+// Where one run keeps its files. Every field is named once the download folder exists and keeps
+// its meaning for the whole run; a file that was never written is simply not there.
+struct SetupPaths {
+    std::wstring downloadFolder;  // the run's own new folder in the temporary folder
+    std::wstring packageFile;     // "Setup.dat" in it: the download
+    std::wstring decodedFile;     // "DeSetup.dat" in it: the decoding's output
+    std::wstring installerFile;   // "SetupB.exe" in it: the decoded installer
+    std::wstring programFolder;   // the folder of the program's own executable
 };
 
 enum class LaunchOutcome { kStartedDirectly, kStartedElevated, kElevationDeclined, kNotStarted };
 
-// Starts the installer through starter and cleans up after it, reading g_nLanguage for the
-// language word. Everything is removed or scheduled for removal before this returns; after an
-// elevated start the dialog is ended last. The process is not ended here.
-LaunchOutcome RunInstallerLaunch(const InstallerLaunchInput& input, SetupDialogView& view,
+// Starts the installer through starter with the program's first argument and the language word
+// of g_nLanguage, then cleans up. In set-up-only mode nothing was downloaded and the installer
+// next to the program is started instead. Everything is removed or scheduled for removal before
+// this returns; after an elevated start the dialog is ended last. The process is not ended here.
+LaunchOutcome RunInstallerLaunch(const SetupPaths& paths, const std::wstring& sArgumentFist,
+                                 bool bSetupOnly, SetupDialogView& view,
                                  const InstallerStarter& starter);

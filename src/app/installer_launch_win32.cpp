@@ -2,7 +2,6 @@
 // itself with its clean-up.
 #include "app/installer_launch.h"
 
-#include "app/command_line.h"
 #include "app/debug_trace.h"
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
@@ -74,55 +73,70 @@ void RemoveAtRestart(const std::wstring& path) {
     if (!path.empty()) MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-// Pending removals run in the order they were registered, and a folder goes only once it is
-// empty, so the folder comes last, after the files of attempts that were given up.
-void ScheduleRemovals(const InstallerLaunchInput& input, const std::wstring& installer) {
-    RemoveAtRestart(input.sPathFileRun);
-    RemoveAtRestart(input.sDownloadedPath);
-    RemoveAtRestart(installer);
-    RemoveAbandonedAttemptFiles();
-    RemoveAtRestart(input.szDirectoryDownload);
+// The files of the launch. In set-up-only mode nothing was downloaded: the package and the
+// decoded installer stay unnamed, and the installer is the one next to the program.
+struct LaunchFiles {
+    std::wstring sDownloadedPath;
+    std::wstring sPathFileRun;
+    std::wstring szFileSavePath;  // the installer to start
+    std::wstring szDirectoryDownload;
+};
+
+LaunchFiles FilesOf(const SetupPaths& paths, bool bSetupOnly) {
+    if (bSetupOnly) {
+        return {{}, {}, InstallerNextToProgram(paths.programFolder), paths.downloadFolder};
+    }
+    return {paths.packageFile, paths.installerFile, paths.installerFile, paths.downloadFolder};
 }
 
-LaunchOutcome StartInstallerElevated(const InstallerLaunchInput& input,
-                                     const std::wstring& installer, SetupDialogView& view,
-                                     const InstallerStarter& starter) {
+// Pending removals run in the order they were registered, and a folder goes only once it is
+// empty, so the folder comes last, after the files of attempts that were given up.
+void ScheduleRemovals(const LaunchFiles& files) {
+    RemoveAtRestart(files.sPathFileRun);
+    RemoveAtRestart(files.sDownloadedPath);
+    RemoveAtRestart(files.szFileSavePath);
+    RemoveAbandonedAttemptFiles();
+    RemoveAtRestart(files.szDirectoryDownload);
+}
+
+LaunchOutcome StartInstallerElevated(const LaunchFiles& files, const std::wstring& sArgumentFist,
+                                     SetupDialogView& view, const InstallerStarter& starter) {
     wchar_t szParameters[kLaunchBufferChars] = {};
-    if (!ComposeElevatedParameters(input.sArgumentFist, g_nLanguage.load(), szParameters)) {
-        DebugTrace(L"Installer parameters do not fit: %s", input.sArgumentFist.c_str());
+    if (!ComposeElevatedParameters(sArgumentFist, g_nLanguage.load(), szParameters)) {
+        DebugTrace(L"Installer parameters do not fit: %s", sArgumentFist.c_str());
         return LaunchOutcome::kNotStarted;
     }
     DWORD dwError = ERROR_SUCCESS;
-    if (starter.startElevated(view.MainWindow(), installer.c_str(), szParameters, &dwError)) {
+    if (starter.startElevated(view.MainWindow(), files.szFileSavePath.c_str(), szParameters,
+                              &dwError)) {
         // The running installer and its folder stay; the restart removes them. The dialog is
         // ended only once everything is removed or scheduled (by the caller).
-        DeleteNow(input.sDownloadedPath);
-        DeleteNow(input.sPathFileRun);
-        DeleteNow(installer);
-        RemoveFolderNow(input.szDirectoryDownload);
+        DeleteNow(files.sDownloadedPath);
+        DeleteNow(files.sPathFileRun);
+        DeleteNow(files.szFileSavePath);
+        RemoveFolderNow(files.szDirectoryDownload);
         return LaunchOutcome::kStartedElevated;
     }
     if (dwError != ERROR_CANCELLED) return LaunchOutcome::kNotStarted;
 
     starter.showElevationDeclined();
-    DeleteNow(input.sDownloadedPath);
-    DeleteNow(installer);
+    DeleteNow(files.sDownloadedPath);
+    DeleteNow(files.szFileSavePath);
     RemoveAbandonedAttemptFiles();
-    RemoveFolderNow(input.szDirectoryDownload);
+    RemoveFolderNow(files.szDirectoryDownload);
     return LaunchOutcome::kElevationDeclined;
 }
 
 }  // namespace
 
-LaunchOutcome RunInstallerLaunch(const InstallerLaunchInput& input, SetupDialogView& view,
+LaunchOutcome RunInstallerLaunch(const SetupPaths& paths, const std::wstring& sArgumentFist,
+                                 bool bSetupOnly, SetupDialogView& view,
                                  const InstallerStarter& starter) {
-    const bool bSetupOnly = HasSwitch(input.sArgumentTotal, kSwitchSetupOnly);
-    const std::wstring installer =
-        bSetupOnly ? InstallerNextToProgram(input.programFolder) : input.szFileSavePath;
+    const LaunchFiles files = FilesOf(paths, bSetupOnly);
 
     LaunchOutcome outcome = LaunchOutcome::kNotStarted;
     wchar_t szProcessPath[kLaunchBufferChars] = {};
-    if (ComposeDirectCommandLine(installer, input.sArgumentFist, g_nLanguage.load(),
+    if (ComposeDirectCommandLine(files.szFileSavePath, sArgumentFist, g_nLanguage.load(),
                                  szProcessPath)) {
         DebugTrace(L"szProcessPath: %s", szProcessPath);
         if (starter.startDirect(szProcessPath)) outcome = LaunchOutcome::kStartedDirectly;
@@ -131,15 +145,15 @@ LaunchOutcome RunInstallerLaunch(const InstallerLaunchInput& input, SetupDialogV
         // one may still be started that way.
         // The path named is the one that did not fit, even where it was never composed whole.
         const std::wstring wanted =
-            bSetupOnly ? input.programFolder + L"\\" + kInstallerFileName : installer;
+            bSetupOnly ? paths.programFolder + L"\\" + kInstallerFileName : files.szFileSavePath;
         DebugTrace(L"szProcessPath does not fit: %s", wanted.c_str());
     }
 
-    if (outcome == LaunchOutcome::kNotStarted && !installer.empty()) {
-        outcome = StartInstallerElevated(input, installer, view, starter);
+    if (outcome == LaunchOutcome::kNotStarted && !files.szFileSavePath.empty()) {
+        outcome = StartInstallerElevated(files, sArgumentFist, view, starter);
         if (outcome == LaunchOutcome::kElevationDeclined) return outcome;
     }
-    ScheduleRemovals(input, installer);
+    ScheduleRemovals(files);
     if (outcome == LaunchOutcome::kStartedElevated) view.EndSetupDialog();
     return outcome;
 }

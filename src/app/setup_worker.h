@@ -6,21 +6,15 @@
 // that each can be tested on its own.
 #include <string>
 
+#include "app/installer_launch.h"
+
 class SetupDialogView;
 struct DownloadThreadParam;
 
-// The worker's download folder: a new, empty folder with a unique name inside the user's
-// temporary folder, created afresh on every run and in every mode.
-struct DownloadFolder {
-    std::wstring szDirectoryDownload;  // the folder
-    std::wstring szFileSavePath;       // the package file "Setup.dat" in it
-    std::wstring sDecodedPath;         // the decoding's output "DeSetup.dat" in it
-};
-
-// Creates the folder and names the files in it. False, with the reason traced, when the
-// temporary folder is unusable or its path has 260 characters or more, or when the folder
-// cannot be made.
-bool CreateDownloadFolder(DownloadFolder* pFolder);
+// Creates the run's download folder, a new, empty folder with a unique name inside the user's
+// temporary folder, and names the files in it. False, with the reason traced, when the temporary
+// folder is unusable or its path has 260 characters or more, or when the folder cannot be made.
+bool CreateDownloadFolder(SetupPaths* pPaths);
 
 // The download stage: up to six attempts over three kinds of connection. Tries the connection types
 // direct, Internet Explorer proxy and default proxy in turn, each with the package address and then
@@ -31,36 +25,15 @@ int DownloadPackage(SetupDialogView& view, DownloadThreadParam* pParam,
                     const std::wstring& szFileSavePath, const std::wstring& url,
                     const std::wstring& alternateUrl);
 
-// The package, once downloaded, becomes the installer "SetupB.exe" in the download folder.
-// The paths that the decoding settles; the names are those of the worker's traces.
-struct DecodedInstaller {
-    std::wstring sDownloadedPath;  // the package file
-    std::wstring sPathFileRun;     // "SetupB.exe" in the download folder
-};
-
-// Decodes the package into sDecodedPath and moves that to "SetupB.exe" in the download folder,
-// also after a failed decoding, which may have left a partial output. *pbRet becomes 0 when the
-// decoding fails. False when the move fails (traced): the run then ends as a failed download.
-bool DecodeInstaller(const std::wstring& szFileSavePath, const std::wstring& sDecodedPath,
-                     const std::wstring& szDirectoryDownload, int* pbRet,
-                     DecodedInstaller* pInstaller);
-
-// The end of the download stage: the outcome on the status line, the stop point where a pending
-// stop question is waited for, and the report of a failed download.
-// What is left to remove after a failed download; the names are those of the worker's traces.
-// Any of the files may be missing or unnamed.
-struct FailedDownloadFiles {
-    std::wstring sDownloadedPath;      // empty when the download itself failed
-    std::wstring szFileSavePath;       // the package file, or the installer once decoded
-    std::wstring szDirectoryDownload;  // the download folder
-    std::wstring sDecodedPath;         // the decoding's output, when a failed move left it
-    std::wstring sPathFileRun;         // the installer, when the package failed to decode
-};
+// Decodes the package into the decoded file and moves that onto the installer file, also after
+// a failed decoding, which may have left a partial output. True when the installer is ready;
+// false when the decoding or the move failed (traced), which ends the run as a failed download.
+bool DecodeInstaller(const SetupPaths& paths);
 
 // Shows the outcome on the status line, which keeps it until the process ends. On failure the
-// downloaded files, the files of attempts that were given up, and their folder are removed first
+// run's files, the files of attempts that were given up, and their folder are removed first
 // (what is still in use is removed at the next restart) and the progress bar goes back to 0.
-void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const FailedDownloadFiles& files);
+void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const SetupPaths& paths);
 
 // Waits while the stop question is open. True when the user has confirmed the stop; otherwise
 // the worker is marked as past its stop point and false is returned.
@@ -79,9 +52,12 @@ enum class SetupEnd {
     kInstallerLaunched,   // the launch ran, the files were removed or scheduled for removal
 };
 
-// Runs the whole sequence and tells how it ended; it never ends the process itself.
-SetupEnd RunSetup(SetupDialogView& view);
+// Runs the whole sequence for the program's first argument and all its arguments joined, and
+// tells how it ended; it never ends the process itself. The installer is started through starter.
+SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
+                  const std::wstring& sArgumentTotal, const InstallerStarter& starter);
 
-// The worker thread, given the dialog's SetupDialogView: RunSetup, then the end of the process
+// The worker thread, given the dialog's SetupDialogView: RunSetup with the program's own command
+// line and the system's process starts, then the end of the process
 // where the dialog has not ended already (the dialog's own thread then ends it).
 unsigned __stdcall SetupWorkerThread(void* pDialog);

@@ -34,7 +34,7 @@ constexpr wchar_t kDecodedFileName[] = L"DeSetup.dat";
 
 }  // namespace
 
-bool CreateDownloadFolder(DownloadFolder* pFolder) {
+bool CreateDownloadFolder(SetupPaths* pPaths) {
     wchar_t szFileSavePath[kPathBufferChars] = {};
     const DWORD nLength = GetTempPathW(kPathBufferChars, szFileSavePath);
     if (nLength == 0 || nLength >= kTempFolderLimit) return false;
@@ -66,12 +66,13 @@ bool CreateDownloadFolder(DownloadFolder* pFolder) {
     }
 
     DebugTrace(L"szFileSavePath 3: %s", szFileSavePath);
-    pFolder->szDirectoryDownload = szFileSavePath;
+    pPaths->downloadFolder = szFileSavePath;
     DebugTrace(L"szFileSavePath 4: %s", szFileSavePath);
-    pFolder->szFileSavePath = pFolder->szDirectoryDownload + L"\\" + kPackageFileName;
-    DebugTrace(L"szDirectoryDownload : %s", pFolder->szDirectoryDownload.c_str());
-    DebugTrace(L"szFileSavePath 5: %s", pFolder->szFileSavePath.c_str());
-    pFolder->sDecodedPath = pFolder->szDirectoryDownload + L"\\" + kDecodedFileName;
+    pPaths->packageFile = pPaths->downloadFolder + L"\\" + kPackageFileName;
+    DebugTrace(L"szDirectoryDownload : %s", pPaths->downloadFolder.c_str());
+    DebugTrace(L"szFileSavePath 5: %s", pPaths->packageFile.c_str());
+    pPaths->decodedFile = pPaths->downloadFolder + L"\\" + kDecodedFileName;
+    pPaths->installerFile = pPaths->downloadFolder + L"\\" + kInstallerFileName;
     return true;
 }
 
@@ -129,25 +130,22 @@ int DownloadPackage(SetupDialogView& view, DownloadThreadParam* pParam,
     return bRet;
 }
 
-bool DecodeInstaller(const std::wstring& szFileSavePath, const std::wstring& sDecodedPath,
-                     const std::wstring& szDirectoryDownload, int* pbRet,
-                     DecodedInstaller* pInstaller) {
-    DebugTrace(L"sDecodedPath: %s", sDecodedPath.c_str());
-    if (DecodePackageFile(szFileSavePath.c_str(), sDecodedPath.c_str()) != kDecodeOk) *pbRet = 0;
-    pInstaller->sDownloadedPath = szFileSavePath;
-    DebugTrace(L"pqrlo -2 : bRet: %d", *pbRet);
-
-    pInstaller->sPathFileRun = szDirectoryDownload + L"\\" + kInstallerFileName;
-    DebugTrace(L"sPathFileRun: %s", pInstaller->sPathFileRun.c_str());
-    DebugTrace(L"sDownloadedPath: %s", pInstaller->sDownloadedPath.c_str());
-    // A failed decoding normally leaves no output, so the move fails and the worker ends here; a
-    // partly written output is moved and then counts as a failed download.
-    if (!MoveFileExW(sDecodedPath.c_str(), pInstaller->sPathFileRun.c_str(),
+bool DecodeInstaller(const SetupPaths& paths) {
+    DebugTrace(L"sDecodedPath: %s", paths.decodedFile.c_str());
+    const int bRet =
+        DecodePackageFile(paths.packageFile.c_str(), paths.decodedFile.c_str()) == kDecodeOk ? 1
+                                                                                             : 0;
+    DebugTrace(L"pqrlo -2 : bRet: %d", bRet);
+    DebugTrace(L"sPathFileRun: %s", paths.installerFile.c_str());
+    DebugTrace(L"sDownloadedPath: %s", paths.packageFile.c_str());
+    // A failed decoding normally leaves no output, so the move fails; a partly written output is
+    // moved and the run still counts as a failed download.
+    if (!MoveFileExW(paths.decodedFile.c_str(), paths.installerFile.c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
         DebugTrace(L"MoveFileEx eror: %d", GetLastError());
         return false;
     }
-    return true;
+    return bRet == 1;
 }
 
 namespace {
@@ -155,13 +153,9 @@ namespace {
 constexpr unsigned kCompletedNoticeMs = 1500;
 constexpr unsigned kStopQuestionPollMs = 200;
 
-void DeleteIfNamed(const std::wstring& path) {
-    if (!path.empty()) DeleteFileW(path.c_str());
-}
-
 }  // namespace
 
-void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const FailedDownloadFiles& files) {
+void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const SetupPaths& paths) {
     if (bSucceeded) {
         DebugTrace(L"pqrlo -3");
         view.PauseStatusText();
@@ -170,15 +164,15 @@ void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const FailedDow
         return;
     }
     DebugTrace(L"pqrlo -4");
-    for (const std::wstring* path : {&files.sDownloadedPath, &files.szFileSavePath,
-                                     &files.sDecodedPath, &files.sPathFileRun}) {
-        DeleteIfNamed(*path);
+    // Whatever the run got as far as writing: the package, a partial decoding, the installer.
+    for (const std::wstring* path :
+         {&paths.packageFile, &paths.decodedFile, &paths.installerFile}) {
+        DeleteFileW(path->c_str());
     }
     RemoveAbandonedAttemptFiles();
     // A folder that still holds a file in use goes at the next restart, after that file.
-    if (!files.szDirectoryDownload.empty() &&
-        !RemoveDirectoryW(files.szDirectoryDownload.c_str())) {
-        MoveFileExW(files.szDirectoryDownload.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!RemoveDirectoryW(paths.downloadFolder.c_str())) {
+        MoveFileExW(paths.downloadFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
     view.PauseStatusText();
     view.SetProgress(0);
@@ -240,15 +234,12 @@ DownloadThreadParam& DownloadRecord() {
 
 }  // namespace
 
-SetupEnd RunSetup(SetupDialogView& view) {
-    InstallerLaunchInput launch;
-    launch.programFolder = ProgramFolder();
-
-    launch.sArgumentFist = GetFirstArgument();
-    DebugTrace(L"sArgumentFist : %s", launch.sArgumentFist.c_str());
-    launch.sArgumentTotal = GetAllArguments();
-    DebugTrace(L"sArgumentTotal : %s", launch.sArgumentTotal.c_str());
-    const bool bDownloadOnly = HasSwitch(launch.sArgumentTotal, kSwitchDownloadOnly);
+SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
+                  const std::wstring& sArgumentTotal, const InstallerStarter& starter) {
+    DebugTrace(L"sArgumentFist : %s", sArgumentFist.c_str());
+    DebugTrace(L"sArgumentTotal : %s", sArgumentTotal.c_str());
+    const bool bDownloadOnly = HasSwitch(sArgumentTotal, kSwitchDownloadOnly);
+    const bool bSetupOnly = HasSwitch(sArgumentTotal, kSwitchSetupOnly);
     if (bDownloadOnly && !view.Hide()) {
         SleepFor(kHideRetryMs);
         view.Hide();
@@ -261,32 +252,20 @@ SetupEnd RunSetup(SetupDialogView& view) {
     DebugTrace(L"Link %s %s", url.c_str(), alternateUrl.c_str());
 
     if (view.MainWindow() == nullptr) return EndAfterInitFailure(view);
-    DownloadFolder folder;
-    if (!CreateDownloadFolder(&folder)) return EndAfterInitFailure(view);
-    launch.szDirectoryDownload = folder.szDirectoryDownload;
-    launch.szFileSavePath = folder.szFileSavePath;
+    SetupPaths paths;
+    paths.programFolder = ProgramFolder();
+    if (!CreateDownloadFolder(&paths)) return EndAfterInitFailure(view);
 
-    if (!HasSwitch(launch.sArgumentTotal, kSwitchSetupOnly)) {
-        int bRet =
-            DownloadPackage(view, &DownloadRecord(), folder.szFileSavePath, url, alternateUrl);
+    if (!bSetupOnly) {
+        int bRet = DownloadPackage(view, &DownloadRecord(), paths.packageFile, url, alternateUrl);
         if (bRet != 0) {
-            DecodedInstaller installer;
-            // A package that does not become the installer ends the run like a failed download.
-            if (!DecodeInstaller(folder.szFileSavePath, folder.sDecodedPath,
-                                 folder.szDirectoryDownload, &bRet, &installer)) {
+            if (DecodeInstaller(paths)) {
+                DebugTrace(L"szFileSavePath: %s", paths.installerFile.c_str());
+            } else {
                 bRet = 0;
             }
-            launch.sDownloadedPath = installer.sDownloadedPath;
-            launch.sPathFileRun = installer.sPathFileRun;
-            if (bRet != 0) {
-                launch.szFileSavePath = installer.sPathFileRun;
-                DebugTrace(L"szFileSavePath: %s", launch.szFileSavePath.c_str());
-            }
         }
-
-        ShowDownloadOutcome(view, bRet != 0,
-                            {launch.sDownloadedPath, launch.szFileSavePath,
-                             launch.szDirectoryDownload, folder.sDecodedPath, launch.sPathFileRun});
+        ShowDownloadOutcome(view, bRet != 0, paths);
         if (StopAtStopPoint()) return SetupEnd::kStoppedByUser;
         if (bRet == 0) {
             ReportDownloadFailure(view, bDownloadOnly);
@@ -296,19 +275,20 @@ SetupEnd RunSetup(SetupDialogView& view) {
 
     view.Hide();
     if (bDownloadOnly) {
-        // A failed copy ends the run like a successful one.
-        const std::wstring target = launch.programFolder + L"\\" + kInstallerFileName;
-        CopyFileW(launch.szFileSavePath.c_str(), target.c_str(), FALSE);
+        // With both switches nothing was downloaded, so the copy fails; a failed copy ends the
+        // run like a successful one.
+        const std::wstring target = paths.programFolder + L"\\" + kInstallerFileName;
+        CopyFileW(paths.installerFile.c_str(), target.c_str(), FALSE);
         view.EndSetupDialog();
         return SetupEnd::kDownloadOnlyCopied;
     }
-    RunInstallerLaunch(launch, view, kSystemInstallerStarter);
+    RunInstallerLaunch(paths, sArgumentFist, bSetupOnly, view, starter);
     return SetupEnd::kInstallerLaunched;
 }
 
 unsigned __stdcall SetupWorkerThread(void* pDialog) {
     SetupDialogView& view = *static_cast<SetupDialogView*>(pDialog);
-    switch (RunSetup(view)) {
+    switch (RunSetup(view, GetFirstArgument(), GetAllArguments(), kSystemInstallerStarter)) {
         case SetupEnd::kStoppedByUser:
         case SetupEnd::kDownloadOnlyCopied:
             // The dialog has ended; its thread ends the process.

@@ -85,28 +85,32 @@ class LaunchTest : public ::testing::Test {
     void SetUp() override {
         g_fake = FakeStarts();
         g_nLanguage = 0;
-        input.szDirectoryDownload = downloads.File(L"0A3F.tmp");
-        ASSERT_TRUE(CreateDirectoryW(input.szDirectoryDownload.c_str(), nullptr));
-        input.sDownloadedPath = input.szDirectoryDownload + L"\\Setup.dat";
-        input.sPathFileRun = input.szDirectoryDownload + L"\\SetupB.exe";
-        input.szFileSavePath = input.sPathFileRun;
-        input.programFolder = program.path();
-        ASSERT_TRUE(testsupport::WriteBytes(input.sDownloadedPath, {'H', 'C', 'S', 'I'}));
-        ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", input.sPathFileRun));
+        paths.downloadFolder = downloads.File(L"0A3F.tmp");
+        ASSERT_TRUE(CreateDirectoryW(paths.downloadFolder.c_str(), nullptr));
+        paths.packageFile = paths.downloadFolder + L"\\Setup.dat";
+        paths.decodedFile = paths.downloadFolder + L"\\DeSetup.dat";
+        paths.installerFile = paths.downloadFolder + L"\\SetupB.exe";
+        paths.programFolder = program.path();
+        ASSERT_TRUE(testsupport::WriteBytes(paths.packageFile, {'H', 'C', 'S', 'I'}));
+        ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", paths.installerFile));
         // Nothing scheduled by an earlier run may be mistaken for this test's.
         flowfixtures::DeleteMachineValue(kSessionManagerKey, kPendingValue);
     }
     void TearDown() override { g_nLanguage = 0; }
 
     std::vector<std::wstring> AllFourScheduled() const {
-        return {input.sPathFileRun, input.sDownloadedPath, input.szFileSavePath,
-                input.szDirectoryDownload};
+        return {paths.installerFile, paths.packageFile, paths.installerFile, paths.downloadFolder};
+    }
+    LaunchOutcome Launch(const InstallerStarter& starter) {
+        return RunInstallerLaunch(paths, sArgumentFist, bSetupOnly, view, starter);
     }
 
     flowfixtures::RegistryValueGuard pending{kSessionManagerKey, kPendingValue};
     testsupport::TempDir downloads;
     testsupport::TempDir program;
-    InstallerLaunchInput input;
+    SetupPaths paths;
+    std::wstring sArgumentFist;
+    bool bSetupOnly = false;
     RecordingView view;
 };
 
@@ -125,49 +129,48 @@ TEST_F(LaunchTest, DirectStartGetsQuotedPathFirstArgumentAndLanguageWord) {
     };
     for (const DirectCase& c : kCases) {
         SCOPED_TRACE(c.szAfterPath);
-        DeleteFileW((input.sPathFileRun + L".cmdline").c_str());
+        DeleteFileW((paths.installerFile + L".cmdline").c_str());
         flowfixtures::DeleteMachineValue(kSessionManagerKey, kPendingValue);
         g_nLanguage = c.nLanguage;
-        input.sArgumentFist = c.szFirstArgument;
+        sArgumentFist = c.szFirstArgument;
 
-        EXPECT_EQ(RunInstallerLaunch(input, view, kRealDirectStarter),
-                  LaunchOutcome::kStartedDirectly);
+        EXPECT_EQ(Launch(kRealDirectStarter), LaunchOutcome::kStartedDirectly);
         StartRecord record;
-        ASSERT_TRUE(flowfixtures::WaitForStartRecord(input.sPathFileRun, &record));
-        EXPECT_EQ(record.commandLine, L"\"" + input.sPathFileRun + L"\"" + c.szAfterPath);
+        ASSERT_TRUE(flowfixtures::WaitForStartRecord(paths.installerFile, &record));
+        EXPECT_EQ(record.commandLine, L"\"" + paths.installerFile + L"\"" + c.szAfterPath);
         EXPECT_EQ(g_fake.nElevated, 0);
         EXPECT_TRUE(view.calls.empty());
         // Nothing is removed now; everything at the next restart.
-        EXPECT_TRUE(testsupport::FileExists(input.sDownloadedPath));
+        EXPECT_TRUE(testsupport::FileExists(paths.packageFile));
         EXPECT_EQ(ScheduledRemovals(), AllFourScheduled());
     }
 }
 
 TEST_F(LaunchTest, ElevatedStartFollowsAFailedDirectStart) {
     g_nLanguage = 1;
-    input.sArgumentFist = L"/abc";
+    sArgumentFist = L"/abc";
     // The dialog's end lets the process end: everything must be removed or scheduled by then.
     std::vector<std::wstring> scheduledAtEnd;
     bool bPackageLeftAtEnd = true;
     view.onCall = [&](const std::wstring& call) {
         if (call != L"EndSetupDialog") return;
         scheduledAtEnd = ScheduledRemovals();
-        bPackageLeftAtEnd = testsupport::FileExists(input.sDownloadedPath);
+        bPackageLeftAtEnd = testsupport::FileExists(paths.packageFile);
     };
 
-    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kStartedElevated);
+    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kStartedElevated);
     EXPECT_EQ(g_fake.nDirect, 1);
     ASSERT_EQ(g_fake.nElevated, 1);
-    EXPECT_EQ(g_fake.file, input.szFileSavePath);
+    EXPECT_EQ(g_fake.file, paths.installerFile);
     EXPECT_EQ(g_fake.parameters, L"/abc /English");
     EXPECT_EQ(g_fake.hWndOwner, view.window);
     EXPECT_EQ(view.calls, std::vector<std::wstring>{L"EndSetupDialog"});
     EXPECT_EQ(scheduledAtEnd, AllFourScheduled());
     EXPECT_FALSE(bPackageLeftAtEnd);
     // What is not in use goes at once, and everything is scheduled as well.
-    EXPECT_FALSE(testsupport::FileExists(input.sDownloadedPath));
-    EXPECT_FALSE(testsupport::FileExists(input.sPathFileRun));
-    EXPECT_FALSE(testsupport::FileExists(input.szDirectoryDownload));
+    EXPECT_FALSE(testsupport::FileExists(paths.packageFile));
+    EXPECT_FALSE(testsupport::FileExists(paths.installerFile));
+    EXPECT_FALSE(testsupport::FileExists(paths.downloadFolder));
     EXPECT_EQ(ScheduledRemovals(), AllFourScheduled());
 }
 
@@ -175,12 +178,12 @@ TEST_F(LaunchTest, DeclinedElevationTellsTheUserRemovesFilesAndSchedulesNothing)
     g_fake.bElevatedResult = false;
     g_fake.dwElevatedError = ERROR_CANCELLED;
 
-    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kElevationDeclined);
+    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kElevationDeclined);
     EXPECT_EQ(g_fake.nDeclinedShown, 1);
     EXPECT_TRUE(view.calls.empty());
-    EXPECT_FALSE(testsupport::FileExists(input.sDownloadedPath));
-    EXPECT_FALSE(testsupport::FileExists(input.szFileSavePath));
-    EXPECT_FALSE(testsupport::FileExists(input.szDirectoryDownload));
+    EXPECT_FALSE(testsupport::FileExists(paths.packageFile));
+
+    EXPECT_FALSE(testsupport::FileExists(paths.downloadFolder));
     EXPECT_TRUE(ScheduledRemovals().empty());
 }
 
@@ -188,39 +191,34 @@ TEST_F(LaunchTest, OtherElevationFailureSchedulesEverythingSilently) {
     g_fake.bElevatedResult = false;
     g_fake.dwElevatedError = ERROR_ACCESS_DENIED;
 
-    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kNotStarted);
+    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kNotStarted);
     EXPECT_EQ(g_fake.nDeclinedShown, 0);
     EXPECT_TRUE(view.calls.empty());
-    EXPECT_TRUE(testsupport::FileExists(input.sDownloadedPath));
+    EXPECT_TRUE(testsupport::FileExists(paths.packageFile));
     EXPECT_EQ(ScheduledRemovals(), AllFourScheduled());
 }
 
 TEST_F(LaunchTest, SetUpOnlyStartsTheInstallerNextToTheProgram) {
     const std::wstring besideProgram = program.File(L"SetupB.exe");
     ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", besideProgram));
-    input.sArgumentTotal = L"/SetupOnly";
-    input.sDownloadedPath.clear();
-    input.sPathFileRun.clear();
-    input.szFileSavePath = input.szDirectoryDownload + L"\\Setup.dat";
+    bSetupOnly = true;
 
-    EXPECT_EQ(RunInstallerLaunch(input, view, kRealDirectStarter), LaunchOutcome::kStartedDirectly);
+    EXPECT_EQ(Launch(kRealDirectStarter), LaunchOutcome::kStartedDirectly);
     StartRecord record;
     ASSERT_TRUE(flowfixtures::WaitForStartRecord(besideProgram, &record));
     EXPECT_EQ(record.commandLine, L"\"" + besideProgram + L"\"  x");
     EXPECT_EQ(ScheduledRemovals(),
-              (std::vector<std::wstring>{besideProgram, input.szDirectoryDownload}));
+              (std::vector<std::wstring>{besideProgram, paths.downloadFolder}));
 }
 
 TEST_F(LaunchTest, SetUpOnlyDeclinedElevationDeletesTheInstallerNextToTheProgram) {
     const std::wstring besideProgram = program.File(L"SetupB.exe");
     ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", besideProgram));
-    input.sArgumentTotal = L"/SetupOnly";
-    input.sDownloadedPath.clear();
-    input.sPathFileRun.clear();
+    bSetupOnly = true;
     g_fake.bElevatedResult = false;
     g_fake.dwElevatedError = ERROR_CANCELLED;
 
-    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kElevationDeclined);
+    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kElevationDeclined);
     EXPECT_EQ(g_fake.file, besideProgram);
     EXPECT_FALSE(testsupport::FileExists(besideProgram));
     EXPECT_TRUE(ScheduledRemovals().empty());
@@ -230,29 +228,29 @@ TEST_F(LaunchTest, SetUpOnlyDeclinedElevationDeletesTheInstallerNextToTheProgram
 // the path apart, is still tried while its parameters fit.
 TEST_F(LaunchTest, CommandLineThatDoesNotFitIsNotStarted) {
     const std::wstring longInstaller = L"C:\\" + std::wstring(300, L'p') + L"\\SetupB.exe";
-    input.szFileSavePath = longInstaller;
+    paths.installerFile = longInstaller;
 
-    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kStartedElevated);
+    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kStartedElevated);
     EXPECT_EQ(g_fake.nDirect, 0);
     EXPECT_EQ(g_fake.file, longInstaller);
 
     g_fake = FakeStarts();
-    input.sArgumentFist = std::wstring(300, L'a');
-    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kNotStarted);
+    sArgumentFist = std::wstring(300, L'a');
+    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kNotStarted);
     EXPECT_EQ(g_fake.nDirect, 0);
     EXPECT_EQ(g_fake.nElevated, 0);
 
     g_fake = FakeStarts();
-    input.sArgumentFist.clear();
-    input.sArgumentTotal = L"/SetupOnly";
-    input.programFolder = L"C:\\" + std::wstring(300, L'f');
+    sArgumentFist.clear();
+    bSetupOnly = true;
+    paths.programFolder = L"C:\\" + std::wstring(300, L'f');
     testsupport::TraceRecorder traces;
-    EXPECT_EQ(RunInstallerLaunch(input, view, kFakeStarter), LaunchOutcome::kNotStarted);
+    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kNotStarted);
     EXPECT_EQ(g_fake.nDirect, 0);
     EXPECT_EQ(g_fake.nElevated, 0);
     // The trace names the path that did not fit, though it was never composed.
     EXPECT_EQ(traces.Lines(), std::vector<std::wstring>{L"szProcessPath does not fit: " +
-                                                        input.programFolder + L"\\SetupB.exe"});
+                                                        paths.programFolder + L"\\SetupB.exe"});
 }
 
 TEST(SystemInstallerStarter, ElevatedStartPassesFileAndParameters) {
