@@ -11,8 +11,6 @@
 
 namespace {
 
-using testsupport::BesideTestProgram;
-
 struct ProbeResult {
     bool bRan = false;
     std::wstring first;
@@ -26,7 +24,7 @@ ProbeResult RunProbe(const std::wstring& tail) {
     const std::wstring out = dir.File(L"args.txt");
     SetEnvironmentVariableW(L"QERV_ARGS_PROBE_OUT", out.c_str());
 
-    std::wstring commandLine = L"\"" + BesideTestProgram(L"fixture_args_probe.exe") + L"\"";
+    std::wstring commandLine = L"\"" + testsupport::Fixture(L"fixture_args_probe") + L"\"";
     if (!tail.empty()) commandLine += L" " + tail;
     std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
     writable.push_back(L'\0');

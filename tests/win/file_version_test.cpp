@@ -9,7 +9,7 @@
 
 namespace {
 
-using testsupport::BesideTestProgram;
+using testsupport::Fixture;
 
 // Fills every field with a mark, so that a field left uncleared shows.
 FileVersionStrings MarkedStrings() {
@@ -33,16 +33,16 @@ struct VersionCase {
 
 TEST(ReadFileVersionStrings, ReadsTheStringsOfTheFirstTranslation) {
     const VersionCase kCases[] = {
-        {L"fixture_version_full.exe", L"Fixture Company", L"Fixture with every version string",
-         L"1.2.3.4", L"Copyright (C) Fixture Authors", L"Fixture Product"},
+        {L"fixture_versioned", L"Fixture Company", L"Fixture with every version string", L"1.2.3.4",
+         L"Copyright (C) Fixture Authors", L"Fixture Product"},
         // No "LegalCopyright"; a 259-character text fits its field, a 260-character one does not.
-        {L"fixture_version_partial.exe", std::wstring(259, L'C'), L"", L"9.0.0.1", L"",
+        {L"fixture_version_partial", std::wstring(259, L'C'), L"", L"9.0.0.1", L"",
          L"S\u1EA3n ph\u1EA9m"},
     };
     for (const VersionCase& c : kCases) {
         SCOPED_TRACE(testing::Message() << c.szFixture);
         FileVersionStrings strings = MarkedStrings();
-        ASSERT_EQ(ReadFileVersionStrings(BesideTestProgram(c.szFixture).c_str(), &strings), 1);
+        ASSERT_EQ(ReadFileVersionStrings(Fixture(c.szFixture).c_str(), &strings), 1);
         EXPECT_EQ(std::wstring(strings.szCompanyName), c.companyName);
         EXPECT_EQ(std::wstring(strings.szFileDescription), c.fileDescription);
         EXPECT_EQ(std::wstring(strings.szFileVersion), c.fileVersion);
@@ -53,8 +53,8 @@ TEST(ReadFileVersionStrings, ReadsTheStringsOfTheFirstTranslation) {
 
 TEST(ReadFileVersionStrings, FailsWithoutAVersionResourceAndClearsTheOutput) {
     const std::wstring kPaths[] = {
-        BesideTestProgram(L"fixture_no_version.exe"),
-        BesideTestProgram(L"no_such_fixture.exe"),
+        Fixture(L"fixture_recorder"),
+        Fixture(L"no_such_fixture"),
     };
     for (const std::wstring& path : kPaths) {
         FileVersionStrings strings = MarkedStrings();
@@ -68,7 +68,7 @@ TEST(ReadFileVersionStrings, NullArgumentsFail) {
     FileVersionStrings strings = MarkedStrings();
     EXPECT_EQ(ReadFileVersionStrings(nullptr, &strings), 0);
     EXPECT_EQ(strings.szFileVersion[0], L'\0');
-    const std::wstring path = BesideTestProgram(L"fixture_version_full.exe");
+    const std::wstring path = Fixture(L"fixture_versioned");
     EXPECT_EQ(ReadFileVersionStrings(path.c_str(), nullptr), 0);
 }
 

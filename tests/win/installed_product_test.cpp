@@ -13,13 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "fixtures_flow/fixture_programs.h"
-#include "fixtures_flow/registry_value_guard.h"
+#include "registry_guard.h"
 #include "test_support.h"
 
 namespace {
-
-using flowfixtures::StartRecord;
 
 const wchar_t* const kSupportFiles[] = {L"QervSkinManager.dll", L"QervSkin.dll",
                                         L"SkinResource.dll", L"QervLanguageVn.dll",
@@ -56,14 +53,14 @@ class InstalledProductTest : public ::testing::Test {
     void SetUp() override {
         g_box = FakeBox();
         g_nLanguage = kLanguageEnglish;
-        flowfixtures::DeleteMachineValue(kQervKey, kProductNameValue);
-        flowfixtures::DeleteMachineValue(kRunOnceKey, kRunOnceValue);
+        testsupport::DeleteMachineValue(kQervKey, kProductNameValue);
+        testsupport::DeleteMachineValue(kRunOnceKey, kRunOnceValue);
         SetInstallDir(suite.path());
     }
     void TearDown() override { g_nLanguage = 0; }
 
     static void SetInstallDir(const std::wstring& folder) {
-        ASSERT_TRUE(flowfixtures::WriteMachineString(kQervKey, kInstallDirValue, folder));
+        ASSERT_TRUE(testsupport::WriteMachineString(kQervKey, kInstallDirValue, folder));
     }
 
     // The suite's files in the stored folder: mainExecutable (unless null), a PE with a version
@@ -71,7 +68,8 @@ class InstalledProductTest : public ::testing::Test {
     static void Install(const testsupport::TempDir& folder, const wchar_t* mainExecutable,
                         const wchar_t* missingSupportFile = nullptr) {
         if (mainExecutable != nullptr) {
-            ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_versioned", folder.File(mainExecutable)));
+            ASSERT_TRUE(
+                testsupport::CopyFixture(L"fixture_versioned", folder.File(mainExecutable)));
         }
         for (const wchar_t* file : kSupportFiles) {
             if (missingSupportFile != nullptr && lstrcmpW(file, missingSupportFile) == 0) continue;
@@ -82,9 +80,9 @@ class InstalledProductTest : public ::testing::Test {
         Install(suite, mainExecutable, missingSupportFile);
     }
 
-    flowfixtures::RegistryValueGuard installDir{kQervKey, kInstallDirValue};
-    flowfixtures::RegistryValueGuard productName{kQervKey, kProductNameValue};
-    flowfixtures::RegistryValueGuard runOnce{kRunOnceKey, kRunOnceValue};
+    testsupport::RegistryValueGuard installDir{kQervKey, kInstallDirValue};
+    testsupport::RegistryValueGuard productName{kQervKey, kProductNameValue};
+    testsupport::RegistryValueGuard runOnce{kRunOnceKey, kRunOnceValue};
     testsupport::TempDir suite;
 };
 
@@ -121,16 +119,15 @@ TEST_F(InstalledProductTest, InstallFolderMustBeStoredAsAnExistingFolder) {
     Install(L"Qerv.exe");
     InstalledProduct product;
 
-    flowfixtures::DeleteMachineValue(kQervKey, kInstallDirValue);
+    testsupport::DeleteMachineValue(kQervKey, kInstallDirValue);
     EXPECT_FALSE(product.LocateFolders());
     SetInstallDir(suite.File(L"Qerv.exe"));
     EXPECT_FALSE(product.LocateFolders());
     SetInstallDir(suite.File(L"missing"));
     EXPECT_FALSE(product.LocateFolders());
     const std::wstring expandable = suite.path();
-    ASSERT_TRUE(flowfixtures::WriteMachineValue(
-        kQervKey, kInstallDirValue, REG_EXPAND_SZ, expandable.c_str(),
-        static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t))));
+    ASSERT_TRUE(testsupport::WriteMachineValue(kQervKey, kInstallDirValue, REG_EXPAND_SZ,
+                                               testsupport::TextBytes(expandable)));
     EXPECT_FALSE(product.IsInstalled());
     EXPECT_EQ(product.GetVersionedInstallDir(), L"");
 
@@ -163,7 +160,7 @@ TEST_F(InstalledProductTest, VersionedInstallDirNeedsAMainExecutableWithVersionS
     EXPECT_EQ(InstalledProduct().GetVersionedInstallDir(), suite.path() + L"\\");
 
     // The first main executable that exists is the one asked, even without a version resource.
-    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", suite.File(L"Qerv.exe")));
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", suite.File(L"Qerv.exe")));
     EXPECT_EQ(InstalledProduct().GetVersionedInstallDir(), L"");
 }
 
@@ -173,7 +170,7 @@ TEST_F(InstalledProductTest, NoInstallationMeansNoBoxAndGoOn) {
 
     ASSERT_TRUE(testsupport::WriteBytes(suite.File(kSupportFiles[2]), {}));
     DeleteFileW(suite.File(L"Qerv.exe").c_str());
-    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", suite.File(L"Qerv.exe")));
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", suite.File(L"Qerv.exe")));
     EXPECT_FALSE(CheckExistingInstallation(AnswerBox));
     EXPECT_EQ(g_box.nShown, 0);
 }
@@ -186,7 +183,7 @@ struct TextCase {
 
 TEST_F(InstalledProductTest, BoxNamesTheInstalledProductAndCancelStopsWithoutActing) {
     Install(L"Qerv.exe");
-    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", suite.File(L"QervUnst.exe")));
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", suite.File(L"QervUnst.exe")));
     const TextCase kCases[] = {
         {kLanguageEnglish, L"Qerv Lunet X", L"Qerv Lunet X has already been installed"},
         {kLanguageEnglish, nullptr, L"Qerv Antivirus Software has already been installed"},
@@ -196,9 +193,9 @@ TEST_F(InstalledProductTest, BoxNamesTheInstalledProductAndCancelStopsWithoutAct
         g_nLanguage = c.nLanguage;
         if (c.szStoredName != nullptr) {
             ASSERT_TRUE(
-                flowfixtures::WriteMachineString(kQervKey, kProductNameValue, c.szStoredName));
+                testsupport::WriteMachineString(kQervKey, kProductNameValue, c.szStoredName));
         } else {
-            flowfixtures::DeleteMachineValue(kQervKey, kProductNameValue);
+            testsupport::DeleteMachineValue(kQervKey, kProductNameValue);
         }
         g_box = FakeBox();
 
@@ -207,7 +204,7 @@ TEST_F(InstalledProductTest, BoxNamesTheInstalledProductAndCancelStopsWithoutAct
         EXPECT_EQ(g_box.text.rfind(c.szExpectedStart, 0), 0u) << g_box.text;
         EXPECT_EQ(g_box.nType, static_cast<UINT>(MB_OKCANCEL));
     }
-    EXPECT_EQ(flowfixtures::ReadMachineText(kRunOnceKey, kRunOnceValue), L"");
+    EXPECT_EQ(testsupport::ReadMachineText(kRunOnceKey, kRunOnceValue), L"");
     Sleep(500);
     EXPECT_FALSE(testsupport::FileExists(suite.File(L"QervUnst.exe.cmdline")));
 }
@@ -230,21 +227,22 @@ TEST_F(InstalledProductTest, OkRegistersRunOnceAndStartsTheEditionsUninstaller) 
         SetInstallDir(folder.path());
         Install(folder, L"Qerv.exe");
         if (c.bMainUninstaller) {
-            ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", folder.File(L"QervUnst.exe")));
+            ASSERT_TRUE(
+                testsupport::CopyFixture(L"fixture_recorder", folder.File(L"QervUnst.exe")));
         }
         if (c.bLunetUninstaller) {
             ASSERT_TRUE(
-                flowfixtures::CopyFixture(L"flow_recorder", folder.File(L"QervLunetUnst.exe")));
+                testsupport::CopyFixture(L"fixture_recorder", folder.File(L"QervLunetUnst.exe")));
         }
-        flowfixtures::DeleteMachineValue(kRunOnceKey, kRunOnceValue);
+        testsupport::DeleteMachineValue(kRunOnceKey, kRunOnceValue);
         g_box = FakeBox();
         g_box.nAnswer = IDOK;
 
         EXPECT_TRUE(CheckExistingInstallation(AnswerBox));
-        EXPECT_EQ(flowfixtures::ReadMachineText(kRunOnceKey, kRunOnceValue), OwnPath() + L'\0');
+        EXPECT_EQ(testsupport::ReadMachineText(kRunOnceKey, kRunOnceValue), OwnPath() + L'\0');
         if (c.szStarted == nullptr) continue;
-        StartRecord record;
-        ASSERT_TRUE(flowfixtures::WaitForStartRecord(folder.File(c.szStarted), &record))
+        testsupport::StartRecord record;
+        ASSERT_TRUE(testsupport::WaitForStartRecord(folder.File(c.szStarted), &record))
             << c.szStarted;
         EXPECT_NE(record.commandLine.find(c.szStarted), std::wstring::npos);
         const std::wstring tail = std::wstring(L" ") + c.szArguments;
@@ -264,7 +262,7 @@ TEST_F(InstalledProductTest, OldEditionIsFoundByItsExecutableAlone) {
     DeleteFileW(suite.File(L"Qerv2009.exe").c_str());
     EXPECT_FALSE(IsOldEditionInstalled());
     ASSERT_TRUE(testsupport::WriteBytes(suite.File(L"Qerv2009.exe"), {}));
-    flowfixtures::DeleteMachineValue(kQervKey, kInstallDirValue);
+    testsupport::DeleteMachineValue(kQervKey, kInstallDirValue);
     EXPECT_FALSE(IsOldEditionInstalled());
 }
 

@@ -12,18 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "fixtures_flow/fixture_programs.h"
-#include "fixtures_flow/recording_view.h"
-#include "fixtures_flow/registry_value_guard.h"
+#include "recording_view.h"
+#include "registry_guard.h"
 #include "test_support.h"
 #include "trace_recorder.h"
 
 namespace {
-
-using flowfixtures::StartRecord;
-
-constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
 // What the fakes were asked.
 struct FakeStarts {
@@ -61,25 +55,6 @@ const InstallerStarter kRealDirectStarter = {kSystemInstallerStarter.startDirect
                                              FakeDeclinedBox};
 const InstallerStarter kFakeStarter = {FakeDirect, FakeElevated, FakeDeclinedBox};
 
-// The paths scheduled for removal at restart, in order. The list holds pairs of strings, a
-// source and a target, and a removal has an empty target.
-std::vector<std::wstring> ScheduledRemovals() {
-    const std::wstring text = flowfixtures::ReadMachineText(kSessionManagerKey, kPendingValue);
-    std::vector<std::wstring> sources;
-    std::size_t at = 0;
-    while (at < text.size() && text[at] != L'\0') {
-        const std::size_t sourceEnd = text.find(L'\0', at);
-        std::wstring source = text.substr(at, sourceEnd - at);
-        if (source.rfind(L"\\??\\", 0) == 0) source.erase(0, 4);
-        sources.push_back(source);
-        const std::size_t targetEnd =
-            sourceEnd == std::wstring::npos ? sourceEnd : text.find(L'\0', sourceEnd + 1);
-        if (targetEnd == std::wstring::npos) break;
-        at = targetEnd + 1;
-    }
-    return sources;
-}
-
 class LaunchTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -92,9 +67,10 @@ class LaunchTest : public ::testing::Test {
         paths.installerFile = paths.downloadFolder + L"\\SetupB.exe";
         paths.programFolder = program.path();
         ASSERT_TRUE(testsupport::WriteBytes(paths.packageFile, {'H', 'C', 'S', 'I'}));
-        ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", paths.installerFile));
+        ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", paths.installerFile));
         // Nothing scheduled by an earlier run may be mistaken for this test's.
-        flowfixtures::DeleteMachineValue(kSessionManagerKey, kPendingValue);
+        testsupport::DeleteMachineValue(testsupport::kSessionManagerKey,
+                                        testsupport::kPendingValue);
     }
     void TearDown() override { g_nLanguage = 0; }
 
@@ -105,7 +81,8 @@ class LaunchTest : public ::testing::Test {
         return RunInstallerLaunch(paths, sArgumentFist, bSetupOnly, view, starter);
     }
 
-    flowfixtures::RegistryValueGuard pending{kSessionManagerKey, kPendingValue};
+    testsupport::RegistryValueGuard pending{testsupport::kSessionManagerKey,
+                                            testsupport::kPendingValue};
     testsupport::TempDir downloads;
     testsupport::TempDir program;
     SetupPaths paths;
@@ -130,19 +107,20 @@ TEST_F(LaunchTest, DirectStartGetsQuotedPathFirstArgumentAndLanguageWord) {
     for (const DirectCase& c : kCases) {
         SCOPED_TRACE(c.szAfterPath);
         DeleteFileW((paths.installerFile + L".cmdline").c_str());
-        flowfixtures::DeleteMachineValue(kSessionManagerKey, kPendingValue);
+        testsupport::DeleteMachineValue(testsupport::kSessionManagerKey,
+                                        testsupport::kPendingValue);
         g_nLanguage = c.nLanguage;
         sArgumentFist = c.szFirstArgument;
 
         EXPECT_EQ(Launch(kRealDirectStarter), LaunchOutcome::kStartedDirectly);
-        StartRecord record;
-        ASSERT_TRUE(flowfixtures::WaitForStartRecord(paths.installerFile, &record));
+        testsupport::StartRecord record;
+        ASSERT_TRUE(testsupport::WaitForStartRecord(paths.installerFile, &record));
         EXPECT_EQ(record.commandLine, L"\"" + paths.installerFile + L"\"" + c.szAfterPath);
         EXPECT_EQ(g_fake.nElevated, 0);
         EXPECT_TRUE(view.calls.empty());
         // Nothing is removed now; everything at the next restart.
         EXPECT_TRUE(testsupport::FileExists(paths.packageFile));
-        EXPECT_EQ(ScheduledRemovals(), AllFourScheduled());
+        EXPECT_EQ(testsupport::PendingRemovals(), AllFourScheduled());
     }
 }
 
@@ -154,7 +132,7 @@ TEST_F(LaunchTest, ElevatedStartFollowsAFailedDirectStart) {
     bool bPackageLeftAtEnd = true;
     view.onCall = [&](const std::wstring& call) {
         if (call != L"EndSetupDialog") return;
-        scheduledAtEnd = ScheduledRemovals();
+        scheduledAtEnd = testsupport::PendingRemovals();
         bPackageLeftAtEnd = testsupport::FileExists(paths.packageFile);
     };
 
@@ -171,7 +149,7 @@ TEST_F(LaunchTest, ElevatedStartFollowsAFailedDirectStart) {
     EXPECT_FALSE(testsupport::FileExists(paths.packageFile));
     EXPECT_FALSE(testsupport::FileExists(paths.installerFile));
     EXPECT_FALSE(testsupport::FileExists(paths.downloadFolder));
-    EXPECT_EQ(ScheduledRemovals(), AllFourScheduled());
+    EXPECT_EQ(testsupport::PendingRemovals(), AllFourScheduled());
 }
 
 TEST_F(LaunchTest, DeclinedElevationTellsTheUserRemovesFilesAndSchedulesNothing) {
@@ -184,7 +162,7 @@ TEST_F(LaunchTest, DeclinedElevationTellsTheUserRemovesFilesAndSchedulesNothing)
     EXPECT_FALSE(testsupport::FileExists(paths.packageFile));
 
     EXPECT_FALSE(testsupport::FileExists(paths.downloadFolder));
-    EXPECT_TRUE(ScheduledRemovals().empty());
+    EXPECT_TRUE(testsupport::PendingRemovals().empty());
 }
 
 TEST_F(LaunchTest, OtherElevationFailureSchedulesEverythingSilently) {
@@ -195,25 +173,25 @@ TEST_F(LaunchTest, OtherElevationFailureSchedulesEverythingSilently) {
     EXPECT_EQ(g_fake.nDeclinedShown, 0);
     EXPECT_TRUE(view.calls.empty());
     EXPECT_TRUE(testsupport::FileExists(paths.packageFile));
-    EXPECT_EQ(ScheduledRemovals(), AllFourScheduled());
+    EXPECT_EQ(testsupport::PendingRemovals(), AllFourScheduled());
 }
 
 TEST_F(LaunchTest, SetUpOnlyStartsTheInstallerNextToTheProgram) {
     const std::wstring besideProgram = program.File(L"SetupB.exe");
-    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", besideProgram));
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", besideProgram));
     bSetupOnly = true;
 
     EXPECT_EQ(Launch(kRealDirectStarter), LaunchOutcome::kStartedDirectly);
-    StartRecord record;
-    ASSERT_TRUE(flowfixtures::WaitForStartRecord(besideProgram, &record));
+    testsupport::StartRecord record;
+    ASSERT_TRUE(testsupport::WaitForStartRecord(besideProgram, &record));
     EXPECT_EQ(record.commandLine, L"\"" + besideProgram + L"\"  x");
-    EXPECT_EQ(ScheduledRemovals(),
+    EXPECT_EQ(testsupport::PendingRemovals(),
               (std::vector<std::wstring>{besideProgram, paths.downloadFolder}));
 }
 
 TEST_F(LaunchTest, SetUpOnlyDeclinedElevationDeletesTheInstallerNextToTheProgram) {
     const std::wstring besideProgram = program.File(L"SetupB.exe");
-    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", besideProgram));
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", besideProgram));
     bSetupOnly = true;
     g_fake.bElevatedResult = false;
     g_fake.dwElevatedError = ERROR_CANCELLED;
@@ -221,7 +199,7 @@ TEST_F(LaunchTest, SetUpOnlyDeclinedElevationDeletesTheInstallerNextToTheProgram
     EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kElevationDeclined);
     EXPECT_EQ(g_fake.file, besideProgram);
     EXPECT_FALSE(testsupport::FileExists(besideProgram));
-    EXPECT_TRUE(ScheduledRemovals().empty());
+    EXPECT_TRUE(testsupport::PendingRemovals().empty());
 }
 
 // A command line that does not fit is never started cut short: the elevated start, which takes
@@ -256,13 +234,13 @@ TEST_F(LaunchTest, CommandLineThatDoesNotFitIsNotStarted) {
 TEST(SystemInstallerStarter, ElevatedStartPassesFileAndParameters) {
     testsupport::TempDir folder;
     const std::wstring installer = folder.File(L"SetupB.exe");
-    ASSERT_TRUE(flowfixtures::CopyFixture(L"flow_recorder", installer));
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", installer));
     DWORD dwError = ERROR_SUCCESS;
 
     ASSERT_TRUE(kSystemInstallerStarter.startElevated(nullptr, installer.c_str(), L"/abc /English",
                                                       &dwError));
-    StartRecord record;
-    ASSERT_TRUE(flowfixtures::WaitForStartRecord(installer, &record));
+    testsupport::StartRecord record;
+    ASSERT_TRUE(testsupport::WaitForStartRecord(installer, &record));
     EXPECT_NE(record.commandLine.find(L"SetupB.exe"), std::wstring::npos);
     EXPECT_EQ(record.commandLine.substr(record.commandLine.size() - 14), L" /abc /English");
 }

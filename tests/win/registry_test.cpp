@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "registry_guard.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,77 +15,13 @@ namespace {
 // A key of this test's own, removed with everything in it after each test.
 constexpr wchar_t kScratchKey[] = L"SOFTWARE\\QervRegistryTest";
 
-using Bytes = std::vector<BYTE>;
-
-Bytes TextBytes(const std::wstring& text, bool bTerminated) {
-    const BYTE* p = reinterpret_cast<const BYTE*>(text.c_str());
-    return Bytes(p, p + (text.size() + (bTerminated ? 1 : 0)) * sizeof(wchar_t));
-}
+using testsupport::Bytes;
+using testsupport::TextBytes;
 
 Bytes NumberBytes(std::uint64_t value, std::size_t size) {
     const BYTE* p = reinterpret_cast<const BYTE*>(&value);
     return Bytes(p, p + size);
 }
-
-// Tests reach HKEY_LOCAL_MACHINE\SOFTWARE through the 32-bit view, where the setup of either build
-// keeps the suite's values.
-bool SetValue(const wchar_t* key, const wchar_t* name, DWORD type, const Bytes& data,
-              REGSAM view = KEY_WOW64_32KEY) {
-    ScopedRegKey handle;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE | view, nullptr, handle.receive(),
-                        nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    return RegSetValueExW(handle.get(), name, 0, type, data.data(),
-                          static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
-}
-
-bool KeyExists(const wchar_t* key) {
-    ScopedRegKey handle;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY,
-                         handle.receive()) == ERROR_SUCCESS;
-}
-
-// Puts a value of HKEY_LOCAL_MACHINE back as the test found it, removing its key too when the
-// test made it.
-class SavedValue {
-  public:
-    SavedValue(const wchar_t* key, const wchar_t* name)
-        : key_(key), name_(name), keyExisted_(KeyExists(key)) {
-        ScopedRegKey handle;
-        DWORD size = 0;
-        valueExisted_ =
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY,
-                          handle.receive()) == ERROR_SUCCESS &&
-            RegQueryValueExW(handle.get(), name, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS;
-        if (!valueExisted_) return;
-        data_.resize(size);
-        RegQueryValueExW(handle.get(), name, nullptr, &type_, data_.data(), &size);
-    }
-    ~SavedValue() {
-        if (valueExisted_) {
-            SetValue(key_.c_str(), name_.c_str(), type_, data_);
-            return;
-        }
-        ScopedRegKey handle;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
-                          handle.receive()) == ERROR_SUCCESS) {
-            RegDeleteValueW(handle.get(), name_.c_str());
-        }
-        if (!keyExisted_) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), KEY_WOW64_32KEY, 0);
-    }
-    SavedValue(const SavedValue&) = delete;
-    SavedValue& operator=(const SavedValue&) = delete;
-
-  private:
-    std::wstring key_;
-    std::wstring name_;
-    bool keyExisted_;
-    bool valueExisted_ = false;
-    DWORD type_ = 0;
-    Bytes data_;
-};
 
 class RegistryTest : public ::testing::Test {
   protected:
@@ -144,7 +82,7 @@ TEST_F(RegistryTest, RegReadStringReadsOnlyWholeRegSzStrings) {
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.szLabel);
-        ASSERT_TRUE(SetValue(kScratchKey, kInstallDirValue, c.type, c.data));
+        ASSERT_TRUE(testsupport::WriteMachineValue(kScratchKey, kInstallDirValue, c.type, c.data));
         GuardedBuffer buffer(c.capacity);
         const int length = RegReadString(kScratchKey, kInstallDirValue, buffer.data(), c.capacity);
         EXPECT_EQ(length, static_cast<int>(c.expected.size()));
@@ -157,12 +95,13 @@ TEST_F(RegistryTest, RegReadStringCreatesAMissingKeyAndGivesZero) {
     wchar_t buffer[16];
     EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer, 16), 0);
     EXPECT_EQ(buffer[0], L'\0');
-    EXPECT_TRUE(KeyExists(kScratchKey));
+    EXPECT_TRUE(testsupport::MachineKeyExists(kScratchKey));
     EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer, 16), 0);
 }
 
 TEST_F(RegistryTest, RegReadStringRefusesUnusableBuffers) {
-    ASSERT_TRUE(SetValue(kScratchKey, kProductNameValue, REG_SZ, TextBytes(L"", true)));
+    ASSERT_TRUE(testsupport::WriteMachineValue(kScratchKey, kProductNameValue, REG_SZ,
+                                               TextBytes(L"", true)));
     GuardedBuffer buffer(0);
     EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer.data(), 0), 0);
     EXPECT_TRUE(buffer.GuardsIntact());
@@ -170,10 +109,10 @@ TEST_F(RegistryTest, RegReadStringRefusesUnusableBuffers) {
 }
 
 TEST_F(RegistryTest, RegReadStringSeesThe32BitView) {
-    ASSERT_TRUE(
-        SetValue(kScratchKey, kProductNameValue, REG_SZ, TextBytes(L"32", true), KEY_WOW64_32KEY));
-    ASSERT_TRUE(
-        SetValue(kScratchKey, kInstallDirValue, REG_SZ, TextBytes(L"64", true), KEY_WOW64_64KEY));
+    ASSERT_TRUE(testsupport::WriteMachineValue(kScratchKey, kProductNameValue, REG_SZ,
+                                               TextBytes(L"32", true), KEY_WOW64_32KEY));
+    ASSERT_TRUE(testsupport::WriteMachineValue(kScratchKey, kInstallDirValue, REG_SZ,
+                                               TextBytes(L"64", true), KEY_WOW64_64KEY));
     wchar_t buffer[16];
     EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer, 16), 2);
     EXPECT_STREQ(buffer, L"32");
@@ -181,7 +120,7 @@ TEST_F(RegistryTest, RegReadStringSeesThe32BitView) {
 }
 
 TEST_F(RegistryTest, ReadLanguageFlagTakesOnlyA4ByteDword) {
-    SavedValue saved(kQervKey, kLanguageValue);
+    testsupport::RegistryValueGuard saved(kQervKey, kLanguageValue);
     struct Case {
         const char* szLabel;
         bool bStored;
@@ -210,7 +149,7 @@ TEST_F(RegistryTest, ReadLanguageFlagTakesOnlyA4ByteDword) {
                   ERROR_SUCCESS);
         RegDeleteValueW(key.get(), kLanguageValue);
         if (c.bStored) {
-            ASSERT_TRUE(SetValue(kQervKey, kLanguageValue, c.type, c.data));
+            ASSERT_TRUE(testsupport::WriteMachineValue(kQervKey, kLanguageValue, c.type, c.data));
         }
         std::uint32_t value = kUntouched;
         EXPECT_EQ(ReadLanguageFlag(&value), c.expectedResult);
@@ -220,7 +159,7 @@ TEST_F(RegistryTest, ReadLanguageFlagTakesOnlyA4ByteDword) {
 }
 
 TEST_F(RegistryTest, RegisterRunOnceKeepsTheLaterPath) {
-    SavedValue saved(kRunOnceKey, kRunOnceValue);
+    testsupport::RegistryValueGuard saved(kRunOnceKey, kRunOnceValue);
     const std::wstring later = L"C:\\Users\\T\u1EA3i v\u1EC1\\QervSetupOnline.exe";
     ASSERT_EQ(RegisterRunOnce(L"C:\\first\\QervSetupOnline.exe"), 1);
     ASSERT_EQ(RegisterRunOnce(later.c_str()), 1);

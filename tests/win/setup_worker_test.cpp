@@ -7,7 +7,6 @@
 #include "app/debug_trace.h"
 #include "app/message_table.h"
 #include "app/shared_state.h"
-#include "base/sleep.h"
 #include "base/test_hooks.h"
 #include "system/package_format.h"
 #include "system/package_seal.h"
@@ -16,11 +15,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "fixtures_flow/recording_view.h"
-#include "fixtures_flow/registry_value_guard.h"
+#include "recording_view.h"
+#include "registry_guard.h"
+#include "sleep_recorder.h"
 #include "test_support.h"
 #include "trace_recorder.h"
 
@@ -29,15 +30,6 @@ namespace {
 std::wstring Text(int nMessage) { return GetMessageText(nMessage); }
 std::wstring Status(int nMessage) { return L"SetStatusText " + Text(nMessage); }
 std::wstring Box(int nMessage) { return L"ShowMessageBox " + Text(nMessage) + L" 16"; }
-
-// The waits asked for; the stop question changes its state after a given number of them.
-std::vector<unsigned> g_sleeps;
-std::size_t g_sleepsUntilAnswer = 0;
-int g_answeredState = kCancelStateNone;
-void RecordSleep(unsigned milliseconds) {
-    g_sleeps.push_back(milliseconds);
-    if (g_sleeps.size() == g_sleepsUntilAnswer) g_nCancelState = g_answeredState;
-}
 
 // Points GetTempPathW at another folder while it lives.
 class TemporaryFolderOverride {
@@ -67,14 +59,10 @@ const std::vector<unsigned char> kInstaller = {'M', 'Z', 0x90, 0, 3, 0, 0, 0, 4}
 class SetupWorkerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        g_sleeps.clear();
-        g_sleepsUntilAnswer = 0;
         g_nCancelState = kCancelStateNone;
         g_nLanguage = kLanguageEnglish;
-        SetSleepFunction(RecordSleep);
     }
     void TearDown() override {
-        SetSleepFunction(nullptr);
         g_nCancelState = kCancelStateNone;
         g_nLanguage = 0;
     }
@@ -89,6 +77,7 @@ class SetupWorkerTest : public ::testing::Test {
     }
 
     RecordingView view;
+    testsupport::SleepRecorder sleeps;
     testsupport::TraceRecorder recorder;
     testsupport::TempDir temp;
 };
@@ -185,14 +174,14 @@ TEST_F(SetupWorkerTest, OutcomeStaysOnThePausedStatusLineAndAFailureRemovesTheFi
 
     ShowDownloadOutcome(view, true, paths);
     EXPECT_EQ(view.calls, (std::vector<std::wstring>{L"Pause", Status(kMsgDownloadCompleted)}));
-    EXPECT_EQ(g_sleeps, std::vector<unsigned>{1500});
+    EXPECT_EQ(sleeps.Waits(), std::vector<unsigned>{1500});
     EXPECT_EQ(recorder.Lines(), std::vector<std::wstring>{L"pqrlo -3"});
     EXPECT_TRUE(testsupport::FileExists(folder));
 
     // A package that failed to decode leaves the package, a partial output and maybe the
     // installer; all of them go, and the folder with them.
     view.calls.clear();
-    g_sleeps.clear();
+    sleeps.Clear();
     recorder.Clear();
     for (const std::wstring* file :
          {&paths.packageFile, &paths.decodedFile, &paths.installerFile}) {
@@ -202,7 +191,7 @@ TEST_F(SetupWorkerTest, OutcomeStaysOnThePausedStatusLineAndAFailureRemovesTheFi
     EXPECT_FALSE(testsupport::FileExists(folder));
     EXPECT_EQ(view.calls,
               (std::vector<std::wstring>{L"Pause", L"SetProgress 0", Status(kMsgDownloadFailed)}));
-    EXPECT_TRUE(g_sleeps.empty());
+    EXPECT_TRUE(sleeps.Waits().empty());
     EXPECT_EQ(recorder.Lines(), std::vector<std::wstring>{L"pqrlo -4"});
 }
 
@@ -221,15 +210,17 @@ TEST_F(SetupWorkerTest, StopPointWaitsForTheOpenQuestionAndHonoursItsAnswer) {
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.nStateAtStopPoint);
-        g_sleeps.clear();
+        sleeps.Clear();
         recorder.Clear();
         g_nCancelState = c.nStateAtStopPoint;
-        g_sleepsUntilAnswer = c.nSleepsUntilAnswer;
-        g_answeredState = c.nAnsweredState;
+        // The question is answered while the worker waits.
+        sleeps.SetAfterWait([&c](std::size_t nWaits) {
+            if (nWaits == c.nSleepsUntilAnswer) g_nCancelState = c.nAnsweredState;
+        });
 
         EXPECT_EQ(StopAtStopPoint(), c.bStopped);
         EXPECT_EQ(g_nCancelState.load(), c.nFinalState);
-        EXPECT_EQ(g_sleeps, std::vector<unsigned>(c.nSleepsUntilAnswer, 200u));
+        EXPECT_EQ(sleeps.Waits(), std::vector<unsigned>(c.nSleepsUntilAnswer, 200u));
         EXPECT_EQ(recorder.Lines(), std::vector<std::wstring>{L"pqrlo -5"});
     }
 }
@@ -255,12 +246,6 @@ bool NoElevatedStart(HWND, const wchar_t*, const wchar_t*, DWORD* pdwError) {
 }
 void NoBox() {}
 const InstallerStarter kRecordingStarter = {RecordDirectStart, NoElevatedStart, NoBox};
-
-// Runs do not wait: every wait only yields, so that attempts' threads get on.
-void YieldSleep(unsigned) { Sleep(1); }
-
-constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
 // The one folder that a run made in the temporary folder, or empty when there is none.
 std::wstring DownloadFolderIn(const std::wstring& temp) {
@@ -330,8 +315,10 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
     // clang-format on
 
     const std::wstring beside = testsupport::BesideTestProgram(L"SetupB.exe");
-    flowfixtures::RegistryValueGuard pending(kSessionManagerKey, kPendingValue);
-    SetSleepFunction(YieldSleep);
+    testsupport::RegistryValueGuard pending(testsupport::kSessionManagerKey,
+                                            testsupport::kPendingValue);
+    // Runs do not wait: every wait only yields, so that the attempts' threads get on.
+    sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
     SetHttpsDownloadFunction(ScriptedCurl);
     for (const RunCase& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -370,10 +357,9 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
         // A failed run removes its folder, or schedules it when a given-up attempt still holds
         // a file in it; a launch schedules it.
         const std::wstring folder = DownloadFolderIn(runTemp.path());
-        const bool bKept =
-            !folder.empty() &&
-            flowfixtures::ReadMachineText(kSessionManagerKey, kPendingValue).find(folder) ==
-                std::wstring::npos;
+        const std::vector<std::wstring> scheduled = testsupport::PendingRemovals();
+        const bool bKept = !folder.empty() &&
+                           std::find(scheduled.begin(), scheduled.end(), folder) == scheduled.end();
         EXPECT_EQ(bKept, (c.left & kFolderKept) != 0) << folder;
     }
     DeleteFileW(beside.c_str());

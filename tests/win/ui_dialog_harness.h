@@ -25,6 +25,7 @@
 #include "app/shared_state.h"
 #include "download/winhttp_wrapper.h"
 #include "install/registry_helpers.h"
+#include "registry_guard.h"
 #include "test_support.h"
 #include "ui/setup_dialog.h"
 
@@ -90,44 +91,6 @@ inline std::array<int, 4> PlaceInParent(HWND hWnd) {
     ::MapWindowPoints(nullptr, ::GetParent(hWnd), reinterpret_cast<POINT*>(&rect), 2);
     return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
 }
-
-// A value of HKEY_LOCAL_MACHINE\SOFTWARE\Qerv (the 32-bit view, as the setup sees it), put back
-// as it was when the object goes.
-class ScopedQervValue {
-  public:
-    explicit ScopedQervValue(const wchar_t* szName) : m_name(szName), m_saved(2048) {
-        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kQervKey, 0, nullptr, 0,
-                          KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &m_hKey, nullptr);
-        DWORD cb = static_cast<DWORD>(m_saved.size());
-        m_bSaved = ::RegQueryValueExW(m_hKey, szName, nullptr, &m_dwType, m_saved.data(), &cb) ==
-                   ERROR_SUCCESS;
-        m_saved.resize(cb);
-    }
-    ~ScopedQervValue() {
-        if (m_bSaved) Set(m_dwType, m_saved.data(), static_cast<DWORD>(m_saved.size()));
-        if (!m_bSaved) Delete();
-        ::RegCloseKey(m_hKey);
-    }
-    ScopedQervValue(const ScopedQervValue&) = delete;
-    ScopedQervValue& operator=(const ScopedQervValue&) = delete;
-
-    void SetDword(DWORD dwValue) { Set(REG_DWORD, &dwValue, sizeof(dwValue)); }
-    void SetString(const std::wstring& value) {
-        Set(REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    }
-    void Delete() { ::RegDeleteValueW(m_hKey, m_name.c_str()); }
-
-  private:
-    void Set(DWORD dwType, const void* pData, DWORD cb) {
-        ::RegSetValueExW(m_hKey, m_name.c_str(), 0, dwType, static_cast<const BYTE*>(pData), cb);
-    }
-
-    std::wstring m_name;
-    std::vector<BYTE> m_saved;
-    HKEY m_hKey = nullptr;
-    bool m_bSaved = false;
-    DWORD m_dwType = 0;
-};
 
 // The download object that the status line reads. Never freed, like the setup's: the status-line
 // threads of earlier dialogs keep reading it until the test program ends.
@@ -240,14 +203,18 @@ class DialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (testsupport::Env(L"DISPLAY").empty()) GTEST_SKIP() << "no X display: use Xvfb";
-        m_language.Delete();
+        testsupport::DeleteMachineValue(kQervKey, kLanguageValue);
         g_nLanguage = 0;
         g_nCancelState = kCancelStateNone;
         g_pWinHttpWrapper = nullptr;
     }
     void TearDown() override { g_nLanguage = 0; }
 
-    ScopedQervValue m_language{kLanguageValue};
+    static void StoreLanguage(DWORD dwLanguage) {
+        testsupport::WriteMachineDword(kQervKey, kLanguageValue, dwLanguage);
+    }
+
+    testsupport::RegistryValueGuard m_language{kQervKey, kLanguageValue};
 };
 
 }  // namespace uitest

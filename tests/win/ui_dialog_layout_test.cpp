@@ -100,7 +100,7 @@ TEST_F(DialogTest, TextsFollowTheStoredLanguage) {
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.bStored ? "stored " + std::to_string(c.dwStored) : "nothing stored");
-        if (c.bStored) m_language.SetDword(c.dwStored);
+        if (c.bStored) StoreLanguage(c.dwStored);
         g_nLanguage = 0;
         DialogRun run;
         ASSERT_TRUE(run.WaitForWorker());

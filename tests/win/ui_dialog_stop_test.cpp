@@ -1,9 +1,6 @@
 // Ending the dialog: the stop question from the cancel button and the close command, Esc and
 // IDOK, the worker's end, the single-instance guard, and a start-up check that ends it at once.
-#include <map>
-#include <mutex>
-
-#include "base/sleep.h"
+#include "sleep_recorder.h"
 #include "ui_dialog_harness.h"
 
 namespace {
@@ -12,32 +9,6 @@ using uitest::DialogRun;
 using uitest::DialogTest;
 
 constexpr wchar_t kMutexName[] = L"Global\\QervSetupOnlineMutex";
-
-// The waits that each thread asks for while the object exists.
-class SleepRecorder {
-  public:
-    SleepRecorder() { SetSleepFunction(&Record); }
-    ~SleepRecorder() {
-        SetSleepFunction(nullptr);
-        std::lock_guard<std::mutex> lock(s_mutex);
-        s_waits.clear();
-    }
-    static std::vector<unsigned> WaitsOf(DWORD dwThreadId) {
-        std::lock_guard<std::mutex> lock(s_mutex);
-        return s_waits[dwThreadId];
-    }
-
-  private:
-    static void Record(unsigned ms) {
-        {
-            std::lock_guard<std::mutex> lock(s_mutex);
-            s_waits[::GetCurrentThreadId()].push_back(ms);
-        }
-        ::Sleep(ms);
-    }
-    static inline std::mutex s_mutex;
-    static inline std::map<DWORD, std::vector<unsigned>> s_waits;
-};
 
 void AskWith(DialogRun& run, bool bCloseCommand) {
     if (bCloseCommand) {
@@ -62,9 +33,9 @@ TEST_F(DialogTest, StopQuestionAndYes) {
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.bCloseCommand ? "close command" : "cancel button");
-        m_language.SetDword(c.dwLanguage);
+        StoreLanguage(c.dwLanguage);
         g_nCancelState = kCancelStateNone;
-        SleepRecorder recorder;
+        testsupport::SleepRecorder sleeps(testsupport::SleepRecorder::Then::kSleep);
         DialogRun run;
         ASSERT_TRUE(run.WaitForWorker());
 
@@ -82,7 +53,7 @@ TEST_F(DialogTest, StopQuestionAndYes) {
         ASSERT_TRUE(run.WaitForEnd());
         EXPECT_EQ(run.Result(), 0);
         EXPECT_EQ(g_nCancelState.load(), kCancelStateConfirmed);
-        EXPECT_EQ(SleepRecorder::WaitsOf(run.ThreadId()), c.uiThreadWaits);
+        EXPECT_EQ(sleeps.WaitsOf(run.ThreadId()), c.uiThreadWaits);
     }
 }
 
@@ -152,8 +123,8 @@ TEST_F(DialogTest, FirstCopyHoldsTheMutexUntilTheWorkerEndsTheDialog) {
 TEST_F(DialogTest, OlderEditionEndsTheDialogBeforeAnyThreadStarts) {
     testsupport::TempDir folder;
     ASSERT_TRUE(testsupport::WriteBytes(folder.File(L"Qerv2009.exe"), {}));
-    uitest::ScopedQervValue installDir(kInstallDirValue);
-    installDir.SetString(folder.path());
+    testsupport::RegistryValueGuard installDir(kQervKey, kInstallDirValue);
+    ASSERT_TRUE(testsupport::WriteMachineString(kQervKey, kInstallDirValue, folder.path()));
     const int nStarts = uitest::Worker().nStarts;
 
     DialogRun run;

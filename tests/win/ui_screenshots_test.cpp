@@ -44,7 +44,7 @@ class Screenshots : public DialogTest {
 
     // Starts the dialog in a language, with the status line showing type and status.
     void Start(DialogRun& run, DWORD dwLanguage, DWORD dwType, DWORD dwStatus) {
-        m_language.SetDword(dwLanguage);
+        StoreLanguage(dwLanguage);
         uitest::StatusObject().m_dwType = dwType;
         uitest::StatusObject().m_dwStatus = dwStatus;
         ASSERT_TRUE(run.WaitForWorker());

@@ -30,7 +30,7 @@ TEST_F(DialogTest, StatusLineAnimatesOnceTheDownloadObjectExists) {
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.dwStatus);
-        m_language.SetDword(c.dwLanguage);
+        StoreLanguage(c.dwLanguage);
         uitest::StatusObject().m_dwType = c.dwType;
         uitest::StatusObject().m_dwStatus = c.dwStatus;
         g_pWinHttpWrapper = nullptr;

@@ -76,4 +76,32 @@ std::wstring BesideTestProgram(const std::wstring& name) {
     return folder.substr(0, folder.find_last_of(L'\\') + 1) + name;
 }
 
+std::wstring Fixture(const wchar_t* name) {
+    // The test programs lie in <build>/tests.
+    std::wstring folder = BesideTestProgram(L"");
+    folder.resize(folder.find_last_of(L'\\', folder.size() - 2) + 1);
+    return folder + L"fixtures\\" + name + L".exe";
+}
+
+bool CopyFixture(const wchar_t* name, const std::wstring& target) {
+    return CopyFileW(Fixture(name).c_str(), target.c_str(), FALSE) != FALSE;
+}
+
+bool WaitForStartRecord(const std::wstring& path, StartRecord* record) {
+    const std::wstring file = path + L".cmdline";
+    for (int i = 0; i < 200; ++i) {
+        std::vector<unsigned char> bytes;
+        if (ReadBytes(file, &bytes)) {
+            const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()),
+                                    bytes.size() / sizeof(wchar_t));
+            const std::size_t lineEnd = text.find(L'\n');
+            record->commandLine = text.substr(0, lineEnd);
+            record->currentFolder = lineEnd == std::wstring::npos ? L"" : text.substr(lineEnd + 1);
+            return true;
+        }
+        Sleep(50);
+    }
+    return false;
+}
+
 }  // namespace testsupport

@@ -28,7 +28,20 @@ std::string FileText(const std::wstring& path);
 // An environment variable, or the empty text when it is not set.
 std::wstring Env(const wchar_t* name);
 
-// A file in the folder of the running test program, where the build puts the test fixtures.
+// A file in the folder of the running test program.
 std::wstring BesideTestProgram(const std::wstring& name);
+
+// A program of <build>/fixtures by its target name, and a copy of it at target.
+std::wstring Fixture(const wchar_t* name);
+bool CopyFixture(const wchar_t* name, const std::wstring& target);
+
+// How the recorder fixture was started: "<its path>.cmdline" holds the command line and, after a
+// line feed, the current folder.
+struct StartRecord {
+    std::wstring commandLine;
+    std::wstring currentFolder;
+};
+// Waits up to ten seconds for the record of the recorder at path; false when none came.
+bool WaitForStartRecord(const std::wstring& path, StartRecord* record);
 
 }  // namespace testsupport
