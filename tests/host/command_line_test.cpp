@@ -8,11 +8,10 @@
 namespace {
 
 TEST(JoinArguments, JoinsWithSingleSpacesAndAddsNoQuotes) {
-    struct Case {
+    const struct {
         std::vector<std::wstring> arguments;
         const wchar_t* szExpected;
-    };
-    const Case kCases[] = {
+    } kCases[] = {
         {{}, L""},
         {{L"a"}, L"a"},
         {{L"a", L"b c", L"d"}, L"a b c d"},
@@ -21,31 +20,31 @@ TEST(JoinArguments, JoinsWithSingleSpacesAndAddsNoQuotes) {
         {{L"a", L"", L"b"}, L"a  b"},
         {{L"\"q\""}, L"\"q\""},
     };
-    for (const Case& c : kCases) EXPECT_EQ(JoinArguments(c.arguments), c.szExpected);
+    for (const auto& c : kCases) EXPECT_EQ(JoinArguments(c.arguments), c.szExpected);
 }
 
+// Whether /DownloadOnly and /SetupOnly are found, case-sensitively, anywhere in the text.
 TEST(HasSwitch, IsACaseSensitiveSubstringMatch) {
-    struct Case {
+    const struct {
         const wchar_t* szAllArguments;
-        const wchar_t* szSwitch;
-        bool bExpected;
+        bool bDownloadOnly;
+        bool bSetupOnly;
+    } kCases[] = {
+        {L"/DownloadOnly", true, false},
+        {L"a /DownloadOnly b", true, false},
+        {L"/downloadonly", false, false},
+        {L"/DOWNLOADONLY /SETUPONLY", false, false},
+        {L"/DownloadOnl /SetupOnl", false, false},
+        {L"/SetupOnlyNow", false, true},
+        {L"x/SetupOnly", false, true},
+        {L"/Setup Only", false, false},
+        {L"", false, false},
+        {L"/SetupOnly /DownloadOnly", true, true},
     };
-    const Case kCases[] = {
-        {L"/DownloadOnly", kSwitchDownloadOnly, true},
-        {L"a /DownloadOnly b", kSwitchDownloadOnly, true},
-        {L"/downloadonly", kSwitchDownloadOnly, false},
-        {L"/DOWNLOADONLY", kSwitchDownloadOnly, false},
-        {L"/DownloadOnl", kSwitchDownloadOnly, false},
-        {L"/SetupOnlyNow", kSwitchSetupOnly, true},
-        {L"x/SetupOnly", kSwitchSetupOnly, true},
-        {L"/Setup Only", kSwitchSetupOnly, false},
-        {L"", kSwitchSetupOnly, false},
-        {L"/DownloadOnly", kSwitchSetupOnly, false},
-        {L"/SetupOnly /DownloadOnly", kSwitchDownloadOnly, true},
-    };
-    for (const Case& c : kCases) {
-        EXPECT_EQ(HasSwitch(c.szAllArguments, c.szSwitch), c.bExpected)
-            << c.szAllArguments << " ? " << c.szSwitch;
+    for (const auto& c : kCases) {
+        EXPECT_EQ(HasSwitch(c.szAllArguments, kSwitchDownloadOnly), c.bDownloadOnly)
+            << c.szAllArguments;
+        EXPECT_EQ(HasSwitch(c.szAllArguments, kSwitchSetupOnly), c.bSetupOnly) << c.szAllArguments;
     }
 }
 

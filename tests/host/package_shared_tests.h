@@ -6,79 +6,39 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <string>
-#include <vector>
 
 #include "package_test_support.h"
-#include "system/md5.h"
-#include "system/package_decode.h"
 #include "system/package_digest.h"
-#include "system/package_format.h"
 #include "system/package_masking.h"
-#include "system/wide_text.h"
 
 namespace packagetest {
 
-// The path as the decoder takes it: UTF-16 on Windows, UTF-32 on the host.
-inline std::wstring WidePath(const fs::path& path) {
-    std::wstring wide;
-    EXPECT_TRUE(Utf8ToWide(path.u8string().c_str(), &wide));
-    return wide;
-}
-
-inline int Decode(const fs::path& input, const fs::path& output) {
-    return DecodePackageFile(WidePath(input).c_str(), WidePath(output).c_str());
-}
-
-inline std::string Hex(const unsigned char* digest) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (size_t i = 0; i < kMd5Bytes; ++i)
-        hex += {kDigits[digest[i] >> 4], kDigits[digest[i] & 15]};
-    return hex;
-}
-
-inline std::string Md5InSteps(const unsigned char* data, size_t size, size_t step) {
-    Md5 md5;
-    for (size_t offset = 0; offset < size; offset += step) {
-        EXPECT_TRUE(md5.Update(data + offset, std::min(step, size - offset)));
-    }
-    unsigned char digest[kMd5Bytes];
-    EXPECT_TRUE(md5.Final(digest));
-    return Hex(digest);
-}
-
+// RFC 1321 vectors: empty, short, one whose padding needs a second block, one of two blocks.
 TEST(Md5, Rfc1321SuiteWholeAndInUnevenSteps) {
-    const struct {
-        const char* message;
-        const char* digest;
-    } suite[] = {
+    const char* const kSuite[][2] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
         {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
          "d174ab98d277d9f5a5611c2c9f419d9f"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
     };
-    for (const auto& v : suite) {
-        const auto* data = reinterpret_cast<const unsigned char*>(v.message);
+    for (const auto& v : kSuite) {
+        const auto* data = reinterpret_cast<const unsigned char*>(v[0]);
         for (size_t step : {1000u, 1u, 7u, 64u}) {
-            EXPECT_EQ(Md5InSteps(data, std::strlen(v.message), step), v.digest)
-                << "'" << v.message << "' in steps of " << step;
+            EXPECT_EQ(Md5InSteps(data, std::strlen(v[0]), step), v[1]) << v[0] << " / " << step;
         }
     }
 }
 
+// Several pieces and a ragged end, so that the pattern must restart at every piece.
 TEST(UnmaskAndDigest, EqualsUnmaskingWholeThenHashing) {
-    // Several pieces and a ragged end, so that the pattern must restart at every piece.
     for (uint32_t length : {1u, 40960u, 3 * 40960u + 5u}) {
         const Bytes masked = RandomBytes(length, length);
-        Bytes whole = masked;
+        Bytes whole = masked, pieces = masked;
         UnmaskPayload(length, 0x8C0517F3, whole.data());
-        Bytes pieces = masked;
         unsigned char digest[kMd5Bytes];
         ASSERT_TRUE(UnmaskAndDigest(length, 0x8C0517F3, pieces.data(), digest));
         EXPECT_EQ(pieces, whole) << length;
@@ -86,28 +46,18 @@ TEST(UnmaskAndDigest, EqualsUnmaskingWholeThenHashing) {
     }
 }
 
-struct HeaderCase {
-    const char* name;
-    Bytes package;
-    int result;
-    size_t traces;
-    Bytes installer;  // the expected output when the result is 0
-};
-
-inline Bytes Changed(Bytes bytes, size_t index, unsigned char flip) {
-    bytes[index] ^= flip;
-    return bytes;
-}
-
-inline Bytes Resized(Bytes bytes, size_t size) {
-    bytes.resize(size, 0x5A);
-    return bytes;
-}
-
+// Each case with no earlier output and with one that is longer than every installer below, so
+// that a replaced file must also have been shortened. The input is never changed.
 TEST(DecodePackageFile, HeaderCasesWithAndWithoutAnEarlierOutput) {
     const Bytes installer = RandomBytes(50000, 1);
     const Bytes good = MakePackage(installer, 0x5A3C9601);
-    const HeaderCase cases[] = {
+    const struct {
+        const char* name;
+        Bytes package;
+        int result;
+        size_t traces;
+        Bytes installer;  // the expected output when the result is 0
+    } kCases[] = {
         {"golden package", kGoldenPackage, kDecodeOk, 6, kGoldenInstaller},
         {"50000-byte installer", good, kDecodeOk, 6, installer},
         {"29 bytes", MakePackage({0x42}, 0x01020304), kDecodeOk, 6, {0x42}},
@@ -121,134 +71,86 @@ TEST(DecodePackageFile, HeaderCasesWithAndWithoutAnEarlierOutput) {
         {"changed key byte", Changed(good, 4, 0x01), kDecodeDigestMismatch, 6, {}},
         {"empty file", {}, kDecodeBadSize, 2, {}},
     };
-    // Longer than every installer above, so that a replaced file must also have been shortened.
     const Bytes earlier(60000, 0xEE);
-    for (const HeaderCase& c : cases) {
-        for (bool has_earlier : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (has_earlier ? ", earlier output" : ""));
+    for (const auto& c : kCases) {
+        for (bool bEarlier : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (bEarlier ? ", earlier output" : ""));
             TempFolder folder;
-            const fs::path input = folder.File("Setup.dat");
-            const fs::path output = folder.File("DeSetup.dat");
+            const fs::path input = folder.File("Setup.dat"), output = folder.File("DeSetup.dat");
             ASSERT_TRUE(WriteFile(input, c.package));
-            if (has_earlier) {
+            if (bEarlier) {
                 ASSERT_TRUE(WriteFile(output, earlier));
             }
             TraceRecorder traces;
             EXPECT_EQ(Decode(input, output), c.result);
             EXPECT_EQ(traces.Lines(), TraceLines(c.traces));
-
-            Bytes written;
-            if (c.result == kDecodeOk || has_earlier) {
-                ASSERT_TRUE(ReadFile(output, &written));
-                EXPECT_EQ(written, c.result == kDecodeOk ? c.installer : earlier);
+            if (c.result == kDecodeOk || bEarlier) {
+                EXPECT_EQ(Contents(output), c.result == kDecodeOk ? c.installer : earlier);
             } else {
                 EXPECT_FALSE(fs::exists(output));
             }
-            Bytes input_after;
-            ASSERT_TRUE(ReadFile(input, &input_after));
-            EXPECT_EQ(input_after, c.package);
+            EXPECT_EQ(Contents(input), c.package);
         }
     }
 }
 
-TEST(DecodePackageFile, InputThatCannotBeOpened) {
+TEST(DecodePackageFile, FilesThatCannotBeOpened) {
     TempFolder folder;
-    const fs::path output = folder.File("out");
-    // A missing file, and a folder, which is not opened as a file.
+    const fs::path golden = folder.File("Setup.dat"), output = folder.File("out");
+    ASSERT_TRUE(WriteFile(golden, kGoldenPackage));
+    // A missing input, and a folder, which is not opened as a file.
     for (const fs::path& input : {folder.File("missing"), folder.path()}) {
         TraceRecorder traces;
         EXPECT_EQ(Decode(input, output), kDecodeBadArgument) << input;
         EXPECT_EQ(traces.Lines(), TraceLines(1));
         EXPECT_FALSE(fs::exists(output));
     }
+    // An output in a missing folder, and one that is a folder.
+    for (const fs::path& bad : {folder.File("no-such-folder") / "out", folder.path()}) {
+        TraceRecorder traces;
+        EXPECT_EQ(Decode(golden, bad), kDecodeWriteFailed) << bad;
+        EXPECT_EQ(traces.Lines(), TraceLines(6));
+    }
     TraceRecorder traces;
     EXPECT_EQ(DecodePackageFile(nullptr, WidePath(output).c_str()), kDecodeBadArgument);
-    EXPECT_EQ(DecodePackageFile(WidePath(output).c_str(), nullptr), kDecodeBadArgument);
+    EXPECT_EQ(DecodePackageFile(WidePath(golden).c_str(), nullptr), kDecodeBadArgument);
     EXPECT_TRUE(traces.Lines().empty());
 }
 
-TEST(DecodePackageFile, OutputThatCannotBeCreatedGivesFive) {
-    TempFolder folder;
-    const fs::path input = folder.File("Setup.dat");
-    ASSERT_TRUE(WriteFile(input, kGoldenPackage));
-    for (const fs::path& output : {folder.File("no-such-folder") / "out", folder.path()}) {
-        TraceRecorder traces;
-        EXPECT_EQ(Decode(input, output), kDecodeWriteFailed) << output;
-        EXPECT_EQ(traces.Lines(), TraceLines(6));
-    }
-}
-
-TEST(DecodePackageFile, NonAsciiPaths) {
-    TempFolder folder;
-    const fs::path input = folder.File(fs::u8path(u8"C\u00e0i \u0111\u1eb7t.dat"));
-    const fs::path output = folder.File(fs::u8path(u8"B\u1ed9 c\u00e0i \U0001F4E6.exe"));
-    ASSERT_TRUE(WriteFile(input, kGoldenPackage));
-    ASSERT_EQ(Decode(input, output), kDecodeOk);
-    Bytes written;
-    ASSERT_TRUE(ReadFile(output, &written));
-    EXPECT_EQ(written, kGoldenInstaller);
-}
-
+// Key bytes that are multiples of 8 (no rotation), all ones, mixed; lengths around the 16-byte
+// pattern and the 40,960-byte pieces of the payload and of the file, 28 bytes apart; paths
+// outside ASCII.
 TEST(DecodePackageFile, RoundTripsWhatThePublisherSeals) {
-    // Key bytes that are multiples of 8 (no rotation), all ones, mixed; lengths around the 16-byte
-    // pattern and the 40,960-byte pieces of the payload and of the file, 28 bytes apart.
     const uint32_t keys[] = {0x00000000, 0x08101820, 0xFFFFFFFF, 0x9E3779B9};
     const uint32_t lengths[] = {1, 15, 17, 40932, 40933, 40960, 40961, 81892, 3 * 40960 + 5};
     TempFolder folder;
-    const fs::path input = folder.File("Setup.dat");
-    const fs::path output = folder.File("DeSetup.dat");
+    const fs::path input = folder.File(fs::u8path(u8"C\u00e0i \u0111\u1eb7t.dat"));
+    const fs::path output = folder.File(fs::u8path(u8"B\u1ed9 c\u00e0i \U0001F4E6.exe"));
     for (uint32_t key : keys) {
         for (uint32_t length : lengths) {
             const Bytes installer = RandomBytes(length, key ^ length);
             ASSERT_TRUE(WriteFile(input, MakePackage(installer, key)));
             ASSERT_EQ(Decode(input, output), kDecodeOk) << std::hex << key << std::dec << length;
-            Bytes written;
-            ASSERT_TRUE(ReadFile(output, &written));
-            ASSERT_EQ(written, installer) << std::hex << key << std::dec << " " << length;
+            ASSERT_EQ(Contents(output), installer) << std::hex << key << std::dec << " " << length;
         }
     }
 }
 
-// A package file of `size` bytes: a header, then zeros that the file system need not store.
-inline void MakeLongPackage(const fs::path& path, uint64_t size, uint32_t magic,
-                            const unsigned char* digest) {
-    PackageHeader header = {};
-    header.header_magic = magic;
-    header.payload_length = static_cast<uint32_t>(size - kPackageHeaderBytes);
-    if (digest) std::copy(digest, digest + kMd5Bytes, header.payload_md5);
-    Bytes bytes(kPackageHeaderBytes);
-    WritePackageHeader(header, bytes.data());
-    ASSERT_TRUE(WriteFile(path, bytes));
-    fs::resize_file(path, size);
-}
-
+// Above the largest package, or a size needing 33 bits: refused before the header is read.
 TEST(DecodePackageFile, SizeLimits) {
-    // The magic is wrong on purpose: a 1 shows that the size passed, without unmasking 200 MiB.
-    const struct {
-        const char* name;
-        uint64_t size;
-        int result;
-        size_t traces;
-    } cases[] = {
-        {"largest package", kPackageMaxBytes, kDecodeBadHeader, 6},
-        {"one byte more", kPackageMaxBytes + 1ull, kDecodeBadSize, 2},
-        {"size needing 33 bits", (1ull << 32) + 1000, kDecodeBadSize, 2},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (uint64_t size : {kPackageMaxBytes + 1ull, (1ull << 32) + 1000}) {
         TempFolder folder;
-        const fs::path input = folder.File("Setup.dat");
-        const fs::path output = folder.File("DeSetup.dat");
-        MakeLongPackage(input, c.size, 0, nullptr);
+        const fs::path input = folder.File("Setup.dat"), output = folder.File("DeSetup.dat");
+        MakeLongPackage(input, size, nullptr);
         TraceRecorder traces;
-        EXPECT_EQ(Decode(input, output), c.result);
-        EXPECT_EQ(traces.Lines(), TraceLines(c.traces));
-        EXPECT_FALSE(fs::exists(output));
+        EXPECT_EQ(Decode(input, output), kDecodeBadSize) << size;
+        EXPECT_EQ(traces.Lines(), TraceLines(2)) << size;
+        EXPECT_FALSE(fs::exists(output)) << size;
     }
 }
 
+// Key 0 turns a payload of zeros into 0xFF at the "not" positions and zeros elsewhere.
 TEST(DecodePackageFile, LargestPackageDecodes) {
-    // Key 0 turns a payload of zeros into 0xFF at the "not" positions and zeros elsewhere.
     const uint32_t length = kPackageMaxBytes - kPackageHeaderBytes;
     Bytes block(16, 0);
     UnmaskPayload(16, 0, block.data());
@@ -260,10 +162,11 @@ TEST(DecodePackageFile, LargestPackageDecodes) {
     ASSERT_TRUE(md5.Final(digest));
 
     TempFolder folder;
-    const fs::path input = folder.File("Setup.dat");
-    const fs::path output = folder.File("DeSetup.dat");
-    MakeLongPackage(input, kPackageMaxBytes, kPackageMagic, digest);
+    const fs::path input = folder.File("Setup.dat"), output = folder.File("DeSetup.dat");
+    MakeLongPackage(input, kPackageMaxBytes, digest);
+    TraceRecorder traces;
     ASSERT_EQ(Decode(input, output), kDecodeOk);
+    EXPECT_EQ(traces.Lines(), TraceLines(6));
     ASSERT_EQ(fs::file_size(output), length);
     // The end, which is where a short final write would show.
     std::ifstream written(output, std::ios::binary);

@@ -1,92 +1,47 @@
-// The status line: prefix by connection type, stage text by download status, dots by tick, in
-// both languages, for every type and status the dialog can meet.
 #include "ui/status_line.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/message_table.h"
 
 namespace {
 
-struct LanguageText {
-    const wchar_t* szVietnamese;
-    const wchar_t* szEnglish;
-};
+constexpr std::int32_t kNone = -1;  // a key outside the message table: no text
 
-const LanguageText kNoText = {L"", L""};
-
-struct StageCase {
-    std::uint32_t dwStatus;
-    LanguageText text;
-};
-
-const StageCase kStages[] = {
-    {0,
-     {L"Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt",
-      L"Download completed. Preparing for installation"}},
-    {1, {L"Đang kiểm tra kết nối mạng", L"Checking Internet connection"}},
-    {2, {L"Đang phân tích liên kết", L"Analyzing connection"}},
-    {3, {L"Đang kết nối tới server", L"Connecting to server"}},
-    {4, {L"Đang khởi tạo yêu cầu tới server", L"Initializing request to sever"}},
-    // No download status has this value, yet it has a text.
-    {5, {L"Đang gửi yêu cầu tới server", L"Sending request to server"}},
-    {6, {L"Đang tải bộ cài đặt", L"Downloading installer"}},
-    {7, {L"Không đủ bộ nhớ để nhận dữ liệu", L"Not enough space for the download"}},
-    {8, {L"Đang tải bộ cài đặt", L"Downloading installer"}},
-    {999, {L"Đang khởi tạo tài nguyên", L"Initializing resource"}},
-    {1000,
-     {L"Có lỗi trong quá trình tải về, trình cài đặt đang cố gắng tải tiếp",
-      L"Errors occur when downloading, the installer is trying to resume the download"}},
-    {1001, {L"Đang khởi tạo kết nối", L"Initializing connection"}},
-    // Statuses without a stage text: cancelled by the user, and values around the known ones.
-    {500, kNoText},
-    {9, kNoText},
-    {998, kNoText},
-    {1002, kNoText},
-    {0xFFFFFFFFu, kNoText},
-};
-
-struct PrefixCase {
-    std::uint32_t dwType;
-    LanguageText text;
-};
-
-// Message 8 ends in two spaces in Vietnamese and one in English.
-const PrefixCase kPrefixes[] = {
-    {0, kNoText},
-    {1, kNoText},
-    {2, {L"Tải qua proxy mặc định:  ", L"Download via default proxy: "}},
-    {3, {L"Tải qua cấu hình IE proxy: ", L"Download via IE proxy configuration: "}},
-    {4, kNoText},
-    {5, kNoText},
-};
-
-const wchar_t* InLanguage(const LanguageText& text, std::int32_t nLanguage) {
-    return nLanguage == 1 ? text.szEnglish : text.szVietnamese;
-}
-
-class StatusLineTest : public ::testing::Test {
-  protected:
-    void TearDown() override { g_nLanguage = 0; }
-};
-
-TEST_F(StatusLineTest, EveryTypeAndStatusInEveryLanguage) {
-    const wchar_t* kDots[] = {L".", L"..", L"..."};
-    // 2 is stored by some installations; like every value but 1 it means Vietnamese.
+// Prefix by connection type, stage text by download status, dots by tick, for every type and
+// status the dialog can meet and the values around them.
+TEST(StatusLine, EveryTypeAndStatusInEveryLanguage) {
+    const struct {
+        std::uint32_t dwType;
+        std::int32_t nKey;
+    } kPrefixes[] = {{0, kNone}, {1, kNone}, {2, kMsgDefaultProxyPrefix}, {3, kMsgIeProxyPrefix},
+                     {4, kNone}, {5, kNone}};
+    // Status 5 is no download status, yet it has a text.
+    std::vector<std::pair<std::uint32_t, std::int32_t>> stages = {
+        {0, kMsgDownloadCompleted},   {1, kMsgStageCheckInternet}, {2, kMsgStageAnalyzing},
+        {3, kMsgStageConnecting},     {4, kMsgStageInitRequest},   {5, kMsgStageSendingRequest},
+        {6, kMsgStageDownloading},    {7, kMsgStageNoSpace},       {8, kMsgStageDownloading},
+        {999, kMsgStageInitResource}, {1000, kMsgStageResuming},   {1001, kMsgStageInitConnection},
+    };
+    // No text for a stop by the user (500) and the values around the known ones.
+    for (std::uint32_t dwStatus : {500u, 9u, 998u, 1002u, 0xFFFFFFFFu}) {
+        stages.push_back({dwStatus, kNone});
+    }
     for (std::int32_t nLanguage : {0, 1, 2}) {
         g_nLanguage = nLanguage;
-        for (const PrefixCase& prefix : kPrefixes) {
-            for (const StageCase& stage : kStages) {
+        for (const auto& prefix : kPrefixes) {
+            for (const auto& [dwStatus, nStageKey] : stages) {
                 for (int nDots = 1; nDots <= 3; ++nDots) {
-                    std::wstring expected = std::wstring(InLanguage(prefix.text, nLanguage)) +
-                                            InLanguage(stage.text, nLanguage) + kDots[nDots - 1];
-                    EXPECT_EQ(ComposeStatusLine(prefix.dwType, stage.dwStatus, nDots), expected)
+                    EXPECT_EQ(ComposeStatusLine(prefix.dwType, dwStatus, nDots),
+                              GetMessageText(prefix.nKey) + GetMessageText(nStageKey) +
+                                  std::wstring(nDots, L'.'))
                         << "language " << nLanguage << ", type " << prefix.dwType << ", status "
-                        << stage.dwStatus << ", dots " << nDots;
+                        << dwStatus << ", dots " << nDots;
                 }
             }
         }
@@ -95,10 +50,8 @@ TEST_F(StatusLineTest, EveryTypeAndStatusInEveryLanguage) {
 
 TEST(StatusLineDots, CountOneToThreeThenAgain) {
     std::vector<int> counts;
-    int nDots = kFirstDotCount;
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0, nDots = kFirstDotCount; i < 7; ++i, nDots = NextDotCount(nDots)) {
         counts.push_back(nDots);
-        nDots = NextDotCount(nDots);
     }
     EXPECT_EQ(counts, (std::vector<int>{1, 2, 3, 1, 2, 3, 1}));
 }

@@ -1,10 +1,9 @@
-// The texts that the libcurl path gives libcurl: https scheme, escaped spaces, proxy.
+#include "download/https_download_url.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "download/https_download_url.h"
 
 namespace {
 

@@ -16,24 +16,21 @@ using namespace std::chrono_literals;
 constexpr auto kStillBlocked = 100ms;
 constexpr auto kEventually = 10s;
 
-TEST(StatusLineGate, HoldWithNoWriteUnderWayReturnsAtOnce) {
-    StatusTextGate gate;
-    auto hold = std::async(std::launch::async, [&] { gate.Hold(); });
+TEST(StatusTextGate, HoldReturnsAtOnceOrWaitsForTheWriteUnderWay) {
+    StatusTextGate idle, writing;
+    auto hold = std::async(std::launch::async, [&] { idle.Hold(); });
     EXPECT_EQ(hold.wait_for(kEventually), std::future_status::ready);
-}
 
-TEST(StatusLineGate, HoldWaitsForTheWriteUnderWay) {
-    StatusTextGate gate;
-    gate.BeginWrite();
-    auto hold = std::async(std::launch::async, [&] { gate.Hold(); });
+    writing.BeginWrite();
+    hold = std::async(std::launch::async, [&] { writing.Hold(); });
     EXPECT_EQ(hold.wait_for(kStillBlocked), std::future_status::timeout);
-    gate.EndWrite();
+    writing.EndWrite();
     EXPECT_EQ(hold.wait_for(kEventually), std::future_status::ready);
 }
 
-TEST(StatusLineGate, WritesWaitWhileHeldAndGoOnWhenReleased) {
+// Holding again while held changes nothing; one release lets the line go.
+TEST(StatusTextGate, WritesWaitWhileHeldAndGoOnWhenReleased) {
     StatusTextGate gate;
-    // Holding again while held changes nothing; one release lets the line go.
     gate.Hold();
     gate.Hold();
     std::atomic<bool> bWrote{false};

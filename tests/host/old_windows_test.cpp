@@ -1,9 +1,9 @@
-// The old-Windows decision: version and description rules, and what is kept between calls.
+#include "system/old_windows.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
-
-#include "system/old_windows.h"
+#include <cwchar>
 
 namespace {
 
@@ -12,9 +12,9 @@ TEST(OldWindows, VersionAndDescriptionRules) {
         unsigned long dwMajor, dwMinor;
         unsigned char wProductType;  // 1 workstation, 2 domain controller, 3 server
         bool bOld;
-    } versions[] = {{5, 0, 1, true},  {5, 1, 1, true},  {5, 2, 3, true},  {6, 0, 1, true},
-                    {6, 0, 3, false}, {6, 0, 2, false}, {6, 1, 1, false}, {10, 0, 1, false}};
-    for (const auto& v : versions) {
+    } kVersions[] = {{5, 0, 1, true},  {5, 1, 1, true},  {5, 2, 3, true},  {6, 0, 1, true},
+                     {6, 0, 3, false}, {6, 0, 2, false}, {6, 1, 1, false}, {10, 0, 1, false}};
+    for (const auto& v : kVersions) {
         EXPECT_EQ(IsOldWindowsVersion(v.dwMajor, v.dwMinor, v.wProductType), v.bOld)
             << v.dwMajor << "." << v.dwMinor << " type " << int{v.wProductType};
     }
@@ -24,7 +24,7 @@ TEST(OldWindows, VersionAndDescriptionRules) {
     EXPECT_FALSE(IsOldWindowsDescription(L"microsoft windows xp"));
 }
 
-// Scripted facts and how often they were asked for.
+// Scripted facts, and how often the version was asked for.
 struct Facts {
     bool bVersion = false;
     unsigned long dwMajor = 0;
@@ -42,33 +42,31 @@ bool Version(unsigned long* pdwMajor, unsigned long* pdwMinor, unsigned char* pw
 }
 
 bool Description(wchar_t* szDescription) {
-    for (const wchar_t* p = g_facts.szDescription; (*szDescription++ = *p) != L'\0'; ++p) {
-    }
+    wcscpy(szDescription, g_facts.szDescription);
     return g_facts.bDescription;
 }
 
+// A kept answer is given again without asking; an unknown one is asked for again.
 TEST(OldWindows, CacheKeepsOnlyDefiniteAnswers) {
-    const OldWindowsProbes probes{Version, Description};
     const struct {
         const char* name;
         Facts facts;
         bool bOld;
         int nCached;
-    } cases[] = {
+    } kCases[] = {
         {"version says old", {true, 5}, true, 1},
         {"version says new", {true, 10}, false, 0},
         {"description says old", {false, 0, true, L"Microsoft Windows Vista"}, true, 1},
         {"description without objects", {false, 0, true, L""}, false, 0},
         {"nothing known", {false, 0, false}, false, -1},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : kCases) {
         g_facts = c.facts;
         std::atomic<int> nCache{-1};
-        EXPECT_EQ(DecideOldWindows(nCache, probes), c.bOld) << c.name;
+        EXPECT_EQ(DecideOldWindows(nCache, {Version, Description}), c.bOld) << c.name;
         EXPECT_EQ(nCache.load(), c.nCached) << c.name;
-        // A kept answer is given again without asking; an unknown one is asked for again.
         g_facts.dwMajor = 6;
-        EXPECT_EQ(DecideOldWindows(nCache, probes), c.bOld) << c.name;
+        EXPECT_EQ(DecideOldWindows(nCache, {Version, Description}), c.bOld) << c.name;
         EXPECT_EQ(g_facts.nAsked, c.nCached == -1 ? 2 : 1) << c.name;
     }
 }

@@ -2,35 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
 
-constexpr wchar_t kInstaller[] = L"C:\\Temp\\0A3F.tmp\\SetupB.exe";
-
-struct WordCase {
-    std::int32_t nLanguage;
-    const wchar_t* szFirstArgument;
-    const wchar_t* szDirect;
-    const wchar_t* szElevated;
-};
-
-// The two starts disagree only when no language is stored: the direct one then says "x".
+// The two starts disagree only when no language is stored: the direct one then says "x". The
+// first argument goes on unquoted, so the installer sees several arguments.
 TEST(LaunchCommand, CarriesFirstArgumentAndLanguageWordOfEachStart) {
-    const WordCase kCases[] = {
-        {0, L"", L"\"C:\\Temp\\0A3F.tmp\\SetupB.exe\"  x", L" /Vietnamese"},
-        {1, L"/abc", L"\"C:\\Temp\\0A3F.tmp\\SetupB.exe\" /abc /English", L"/abc /English"},
-        {2, L"/abc", L"\"C:\\Temp\\0A3F.tmp\\SetupB.exe\" /abc /Vietnamese", L"/abc /Vietnamese"},
-        {-1, L"", L"\"C:\\Temp\\0A3F.tmp\\SetupB.exe\"  /Vietnamese", L" /Vietnamese"},
-        // Passed on unquoted, so the installer sees several arguments.
-        {0, L"a b", L"\"C:\\Temp\\0A3F.tmp\\SetupB.exe\" a b x", L"a b /Vietnamese"},
-        {1, L"\"q\"", L"\"C:\\Temp\\0A3F.tmp\\SetupB.exe\" \"q\" /English", L"\"q\" /English"},
+    const struct {
+        std::int32_t nLanguage;
+        const wchar_t* szFirstArgument;
+        const wchar_t* szDirect;
+        const wchar_t* szElevated;
+    } kCases[] = {
+        {0, L"", L"\"C:\\T\\SetupB.exe\"  x", L" /Vietnamese"},
+        {1, L"/abc", L"\"C:\\T\\SetupB.exe\" /abc /English", L"/abc /English"},
+        {2, L"/abc", L"\"C:\\T\\SetupB.exe\" /abc /Vietnamese", L"/abc /Vietnamese"},
+        {-1, L"", L"\"C:\\T\\SetupB.exe\"  /Vietnamese", L" /Vietnamese"},
+        {0, L"a b", L"\"C:\\T\\SetupB.exe\" a b x", L"a b /Vietnamese"},
+        {1, L"\"q\"", L"\"C:\\T\\SetupB.exe\" \"q\" /English", L"\"q\" /English"},
     };
-    for (const WordCase& c : kCases) {
+    for (const auto& c : kCases) {
         wchar_t szProcessPath[kLaunchBufferChars];
         wchar_t szParameters[kLaunchBufferChars];
-        EXPECT_TRUE(
-            ComposeDirectCommandLine(kInstaller, c.szFirstArgument, c.nLanguage, szProcessPath));
+        EXPECT_TRUE(ComposeDirectCommandLine(L"C:\\T\\SetupB.exe", c.szFirstArgument, c.nLanguage,
+                                             szProcessPath));
         EXPECT_STREQ(szProcessPath, c.szDirect);
         EXPECT_TRUE(ComposeElevatedParameters(c.szFirstArgument, c.nLanguage, szParameters));
         EXPECT_STREQ(szParameters, c.szElevated);
@@ -38,8 +35,8 @@ TEST(LaunchCommand, CarriesFirstArgumentAndLanguageWordOfEachStart) {
 }
 
 // A text fits when it leaves room for the terminator; one character more is refused whole, never
-// cut, and leaves no stale text behind.
-TEST(LaunchCommand, RefusesWhatDoesNotFitItsBuffer) {
+// cut, and leaves no stale text behind. An unknown installer is never started.
+TEST(LaunchCommand, RefusesWhatDoesNotFitItsBufferAndAnUnknownInstaller) {
     // Quotes, two spaces and "x" around the path: 5 characters.
     const std::wstring fittingPath(kLaunchBufferChars - 1 - 5, L'p');
     wchar_t szProcessPath[kLaunchBufferChars];
@@ -49,6 +46,9 @@ TEST(LaunchCommand, RefusesWhatDoesNotFitItsBuffer) {
     EXPECT_STREQ(szProcessPath, L"");
     EXPECT_FALSE(
         ComposeDirectCommandLine(L"C:\\SetupB.exe", std::wstring(300, L'a'), 1, szProcessPath));
+    EXPECT_STREQ(szProcessPath, L"");
+    wcscpy(szProcessPath, L"stale");
+    EXPECT_FALSE(ComposeDirectCommandLine(L"", L"/abc", 1, szProcessPath));
     EXPECT_STREQ(szProcessPath, L"");
 
     // A space and "/English" after the argument: 9 characters.
@@ -60,17 +60,10 @@ TEST(LaunchCommand, RefusesWhatDoesNotFitItsBuffer) {
     EXPECT_STREQ(szParameters, L"");
 }
 
-TEST(LaunchCommand, UnknownInstallerIsNeverStarted) {
-    wchar_t szProcessPath[kLaunchBufferChars] = L"stale";
-    EXPECT_FALSE(ComposeDirectCommandLine(L"", L"/abc", 1, szProcessPath));
-    EXPECT_STREQ(szProcessPath, L"");
-}
-
 TEST(LaunchCommand, InstallerNextToProgramFitsItsBufferOrIsEmpty) {
     EXPECT_EQ(InstallerNextToProgram(L"C:\\Program"), L"C:\\Program\\SetupB.exe");
     // Joined as it is: a folder that the program path could not give stays without one.
     EXPECT_EQ(InstallerNextToProgram(L""), L"\\SetupB.exe");
-
     // A backslash and "SetupB.exe" after the folder: 11 characters.
     const std::wstring fittingFolder(kLaunchBufferChars - 1 - 11, L'f');
     EXPECT_EQ(InstallerNextToProgram(fittingFolder).size(), kLaunchBufferChars - 1);
