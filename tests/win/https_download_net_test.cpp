@@ -1,4 +1,6 @@
-// The libcurl download path against the loopback nginx over HTTPS.
+// The libcurl download path, and the toolchain's static Schannel libcurl under it, against the
+// loopback nginx over HTTPS.
+#include <curl/curl.h>
 #include <windows.h>
 #include <commctrl.h>
 
@@ -180,6 +182,37 @@ TEST_F(HttpsDownload, CrawlingTransferFails) {
         return s.find(L"too slow") != std::wstring::npos;
     });
     EXPECT_TRUE(bTooSlow) << "no \"too slow\" among the traces";
+}
+
+size_t Collect(char* data, size_t size, size_t count, void* body) {
+    static_cast<std::string*>(body)->append(data, size * count);
+    return size * count;
+}
+
+TEST_F(HttpsDownload, ToolchainLibcurlIsSchannelAndFetchesOverHttps) {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    EXPECT_NE(std::string(info->ssl_version).find("Schannel"), std::string::npos)
+        << info->ssl_version;
+    ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK);
+    CURL* curl = curl_easy_init();
+    ASSERT_NE(curl, nullptr);
+    const std::wstring wide = Url(L"https://", L"hello.txt");
+    const std::string url(wide.begin(), wide.end());
+    std::string body;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);  // the server's certificate is self-signed
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+    const CURLcode rc = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(curl);
+    curl_global_cleanup();
+    EXPECT_EQ(rc, CURLE_OK) << curl_easy_strerror(rc);
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(body, "hello from nginx\n");
 }
 
 }  // namespace

@@ -2,42 +2,46 @@
 
 #include <algorithm>
 
-#include "base/sleep.h"
+#include "download/winhttp_lib_log.h"
 
 namespace testsupport {
 
 namespace {
 
-std::vector<unsigned> g_pauses;
-
-void RecordPause(unsigned milliseconds) { g_pauses.push_back(milliseconds); }
+std::string ReadLog() {
+    std::vector<unsigned char> bytes;
+    return ReadBytes(kWinHTTPLibLogPath, &bytes) ? std::string(bytes.begin(), bytes.end()) : "";
+}
 
 }  // namespace
 
-DownloadScenario::DownloadScenario() {
-    g_pauses.clear();
-    SetSleepFunction(RecordPause);
+DownloadLogTail::DownloadLogTail() : start_(ReadLog().size()) {}
+
+std::string DownloadLogTail::Bytes() const {
+    const std::string text = ReadLog();
+    return text.size() <= start_ ? std::string() : text.substr(start_);
 }
 
-DownloadScenario::~DownloadScenario() { SetSleepFunction(nullptr); }
-
-DWORD DownloadScenario::Run(const wchar_t* url, DWORD type, const wchar_t* userName,
-                            const wchar_t* password) {
-    return wrapper.SafeDownloadFile(url, target.c_str(), progressWindow, &cancel, type, userName,
-                                    password, &percent);
+std::vector<std::string> DownloadLogTail::Lines() const {
+    const std::string text = Bytes();
+    std::vector<std::string> lines;
+    for (size_t begin = 0; begin < text.size();) {
+        const size_t end = std::min(text.find("\r\n", begin), text.size());
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end + 2;
+    }
+    return lines;
 }
 
-std::vector<unsigned> DownloadScenario::Pauses() const { return g_pauses; }
-
-bool DownloadScenario::LogHas(const std::string& line) const {
-    const std::vector<std::string> lines = log.Lines();
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-std::string DownloadScenario::TargetBytes() const {
-    std::vector<unsigned char> bytes;
-    if (!ReadBytes(target, &bytes)) return std::string();
-    return std::string(bytes.begin(), bytes.end());
+std::vector<std::string> DownloadLogTail::Starting(const std::vector<std::string>& prefixes) const {
+    std::vector<std::string> kept;
+    for (const std::string& line : Lines()) {
+        const auto starts = [&line](const std::string& prefix) {
+            return line.rfind(prefix, 0) == 0;
+        };
+        if (std::any_of(prefixes.begin(), prefixes.end(), starts)) kept.push_back(line);
+    }
+    return kept;
 }
 
 }  // namespace testsupport

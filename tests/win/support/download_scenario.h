@@ -1,36 +1,36 @@
 #pragma once
 
-// One run of SafeDownloadFile against the scripted WinHTTP: a fresh target file in a temporary
-// folder, the download's pauses recorded instead of waited, and the trace log lines appended.
+// The download tests' view of SafeDownloadFile: the scripted WinHTTP, a fresh target file, pauses
+// recorded instead of waited, and the lines that the download trace log gained.
 #include <atomic>
 #include <string>
 #include <vector>
 
 #include "download/winhttp_wrapper.h"
-#include "download_log_tail.h"
 #include "fake_winhttp.h"
+#include "sleep_recorder.h"
 #include "test_support.h"
 
 namespace testsupport {
 
 constexpr wchar_t kFakeUrl[] = L"http://127.0.0.1/qerv/Setup.dat";
 
-class DownloadScenario {
+// What C:\WinHTTPLib.log gained since the object was made; the file accumulates across runs.
+class DownloadLogTail {
   public:
-    DownloadScenario();   // pauses are recorded from here on
-    ~DownloadScenario();  // and waited for real again afterwards
-    DownloadScenario(const DownloadScenario&) = delete;
-    DownloadScenario& operator=(const DownloadScenario&) = delete;
+    DownloadLogTail();
+    std::string Bytes() const;
+    // Split at CR LF; a last line without its line end is kept.
+    std::vector<std::string> Lines() const;
+    // The lines that start with one of the prefixes.
+    std::vector<std::string> Starting(const std::vector<std::string>& prefixes) const;
 
-    DWORD Run(const wchar_t* url = kFakeUrl, DWORD type = WinHTTP_Download_Type_Direct_Connect,
-              const wchar_t* userName = nullptr, const wchar_t* password = nullptr);
+  private:
+    size_t start_;
+};
 
-    // The pauses asked for since the scenario began, in milliseconds.
-    std::vector<unsigned> Pauses() const;
-    bool LogHas(const std::string& line) const;
-    bool TargetExists() const { return FileExists(target); }
-    std::string TargetBytes() const;
-
+struct DownloadScenario {
+    SleepRecorder pauses;
     FakeWinHttp fake;
     WinHttpWrapper wrapper{fake};
     TempDir dir;

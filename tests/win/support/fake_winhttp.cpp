@@ -28,10 +28,12 @@ LPWSTR GlobalCopy(const std::optional<std::wstring>& text) {
 
 }  // namespace
 
-FakeResponse OkResponse(const std::string& body) {
+FakeResponse OkResponse(const std::string& body, std::optional<DWORD> contentLength,
+                        DWORD chunkSize) {
     FakeResponse response;
     response.body = body;
-    response.contentLength = static_cast<DWORD>(body.size());
+    response.contentLength = contentLength.value_or(static_cast<DWORD>(body.size()));
+    response.chunkSize = chunkSize;
     return response;
 }
 
@@ -62,8 +64,12 @@ bool FakeWinHttp::IsLive(HINTERNET handle, FakeHandleKind kind) const {
     return it != live_.end() && it->second == kind;
 }
 
-FakeResponse* FakeWinHttp::Current() {
-    if (sends == 0 || static_cast<size_t>(sends) > responses.size()) return nullptr;
+FakeResponse* FakeWinHttp::Current(HINTERNET request) {
+    if (sends == 0 || static_cast<size_t>(sends) > responses.size() ||
+        !IsLive(request, FakeHandleKind::Request)) {
+        SetLastError(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
+        return nullptr;
+    }
     return &responses[sends - 1];
 }
 
@@ -107,10 +113,8 @@ BOOL FakeWinHttp::WinHttpGetProxyForUrl(HINTERNET session, LPCWSTR url,
 }
 
 BOOL FakeWinHttp::WinHttpSetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
-    auto it = live_.find(handle);
-    if (it == live_.end()) return Fail(ERROR_INVALID_HANDLE);
+    if (live_.count(handle) == 0) return Fail(ERROR_INVALID_HANDLE);
     FakeSetOption record;
-    record.kind = it->second;
     record.option = option;
     record.length = length;
     if (option == WINHTTP_OPTION_SECURITY_FLAGS && length == sizeof(DWORD)) {
@@ -176,7 +180,7 @@ BOOL FakeWinHttp::WinHttpSendRequest(HINTERNET request, LPCWSTR, DWORD, LPVOID, 
     ++sends;
     bodyPosition_ = 0;
     availabilityFailures_ = 0;
-    FakeResponse* response = Current();
+    FakeResponse* response = Current(request);
     if (response == nullptr) {
         scriptOverrun = true;
         return Fail(ERROR_WINHTTP_CANNOT_CONNECT);
@@ -185,19 +189,15 @@ BOOL FakeWinHttp::WinHttpSendRequest(HINTERNET request, LPCWSTR, DWORD, LPVOID, 
 }
 
 BOOL FakeWinHttp::WinHttpReceiveResponse(HINTERNET request, LPVOID) {
-    FakeResponse* response = Current();
-    if (response == nullptr || !IsLive(request, FakeHandleKind::Request)) {
-        return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
-    }
+    FakeResponse* response = Current(request);
+    if (response == nullptr) return FALSE;
     return response->receiveError != 0 ? Fail(response->receiveError) : TRUE;
 }
 
 BOOL FakeWinHttp::WinHttpQueryHeaders(HINTERNET request, DWORD infoLevel, LPCWSTR, LPVOID buffer,
                                       LPDWORD bufferLength, LPDWORD) {
-    FakeResponse* response = Current();
-    if (response == nullptr || !IsLive(request, FakeHandleKind::Request)) {
-        return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
-    }
+    FakeResponse* response = Current(request);
+    if (response == nullptr) return FALSE;
     if ((infoLevel & WINHTTP_QUERY_FLAG_NUMBER) == 0 || *bufferLength < sizeof(DWORD)) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
@@ -221,10 +221,8 @@ BOOL FakeWinHttp::WinHttpQueryHeaders(HINTERNET request, DWORD infoLevel, LPCWST
 
 BOOL FakeWinHttp::WinHttpQueryAuthSchemes(HINTERNET request, LPDWORD supportedSchemes,
                                           LPDWORD firstScheme, LPDWORD authTarget) {
-    FakeResponse* response = Current();
-    if (response == nullptr || !IsLive(request, FakeHandleKind::Request)) {
-        return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
-    }
+    FakeResponse* response = Current(request);
+    if (response == nullptr) return FALSE;
     if (response->authSchemesFail) return Fail(ERROR_INVALID_OPERATION);
     *supportedSchemes = response->supportedSchemes;
     *firstScheme = response->firstScheme;
@@ -233,10 +231,8 @@ BOOL FakeWinHttp::WinHttpQueryAuthSchemes(HINTERNET request, LPDWORD supportedSc
 }
 
 BOOL FakeWinHttp::WinHttpQueryDataAvailable(HINTERNET request, LPDWORD bytesAvailable) {
-    FakeResponse* response = Current();
-    if (response == nullptr || !IsLive(request, FakeHandleKind::Request)) {
-        return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
-    }
+    FakeResponse* response = Current(request);
+    if (response == nullptr) return FALSE;
     if (availabilityFailures_ < response->availabilityErrors.size()) {
         return Fail(response->availabilityErrors[availabilityFailures_++]);
     }
@@ -247,10 +243,8 @@ BOOL FakeWinHttp::WinHttpQueryDataAvailable(HINTERNET request, LPDWORD bytesAvai
 
 BOOL FakeWinHttp::WinHttpReadData(HINTERNET request, LPVOID buffer, DWORD bytesToRead,
                                   LPDWORD bytesRead) {
-    FakeResponse* response = Current();
-    if (response == nullptr || !IsLive(request, FakeHandleKind::Request)) {
-        return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
-    }
+    FakeResponse* response = Current(request);
+    if (response == nullptr) return FALSE;
     readSizes.push_back(bytesToRead);
     if (response->readFails) return Fail(ERROR_WINHTTP_CONNECTION_ERROR);
     const size_t count = std::min<size_t>(bytesToRead, response->body.size() - bodyPosition_);

@@ -18,8 +18,7 @@ struct FakeResponse {
     DWORD receiveError = 0;  // non-zero: WinHttpReceiveResponse fails with this code
     bool statusQueryFails = false;
     DWORD status = 200;
-    // What WinHttpQueryAuthSchemes reports for a challenge.
-    bool authSchemesFail = false;
+    bool authSchemesFail = false;  // WinHttpQueryAuthSchemes of a challenge
     DWORD supportedSchemes = 0;
     DWORD firstScheme = 0;
     DWORD authTarget = 0;
@@ -30,11 +29,10 @@ struct FakeResponse {
     bool readFails = false;
 };
 
-// 200 with the body and a Content-Length that matches it.
-FakeResponse OkResponse(const std::string& body);
-// A bare status, such as 404 or 500.
+// 200 with the body and its Content-Length (or the one given).
+FakeResponse OkResponse(const std::string& body, std::optional<DWORD> contentLength = {},
+                        DWORD chunkSize = 4096);
 FakeResponse StatusResponse(DWORD status);
-// A 401 or 407 that offers the schemes for the target.
 FakeResponse ChallengeResponse(DWORD status, DWORD supportedSchemes, DWORD authTarget);
 
 enum class FakeHandleKind { Session, Connection, Request };
@@ -42,15 +40,12 @@ enum class FakeHandleKind { Session, Connection, Request };
 struct FakeOpen {
     std::wstring agent;
     DWORD accessType = 0;
-    std::optional<std::wstring> proxy;
-    std::optional<std::wstring> proxyBypass;
+    std::optional<std::wstring> proxy, proxyBypass;
     DWORD flags = 0;
 };
 
 struct FakeOpenRequest {
-    std::wstring verb;
-    std::wstring object;
-    std::wstring version;
+    std::wstring verb, object, version;
     bool hasReferrer = false;
     std::vector<std::wstring> acceptTypes;
     DWORD flags = 0;
@@ -59,12 +54,14 @@ struct FakeOpenRequest {
 struct FakeCredentials {
     DWORD target = 0;
     DWORD scheme = 0;
-    std::optional<std::wstring> userName;
-    std::optional<std::wstring> password;
+    std::optional<std::wstring> userName, password;
+    bool operator==(const FakeCredentials& o) const {
+        return target == o.target && scheme == o.scheme && userName == o.userName &&
+               password == o.password;
+    }
 };
 
 struct FakeSetOption {
-    FakeHandleKind kind = FakeHandleKind::Session;
     DWORD option = 0;
     DWORD length = 0;
     DWORD value = 0;                    // WINHTTP_OPTION_SECURITY_FLAGS
@@ -79,12 +76,10 @@ struct FakeProxyQuery {
     BOOL autoLogon = FALSE;
 };
 
-// The user's Internet Explorer proxy settings as the fake reports them.
+// The user's Internet Explorer proxy settings.
 struct FakeIEConfig {
     BOOL autoDetect = FALSE;
-    std::optional<std::wstring> autoConfigUrl;
-    std::optional<std::wstring> proxy;
-    std::optional<std::wstring> proxyBypass;
+    std::optional<std::wstring> autoConfigUrl, proxy, proxyBypass;
 };
 
 class FakeWinHttp : public WinHttpApi {
@@ -116,42 +111,30 @@ class FakeWinHttp : public WinHttpApi {
 
     int OpenHandles() const { return static_cast<int>(live_.size()); }
 
-    HINTERNET WinHttpOpen(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass,
-                          DWORD flags) override;
-    BOOL WinHttpGetIEProxyConfigForCurrentUser(
-        WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) override;
-    BOOL WinHttpGetProxyForUrl(HINTERNET session, LPCWSTR url, WINHTTP_AUTOPROXY_OPTIONS* options,
-                               WINHTTP_PROXY_INFO* proxyInfo) override;
-    BOOL WinHttpSetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) override;
-    BOOL WinHttpCrackUrl(LPCWSTR url, DWORD urlLength, DWORD flags,
-                         URL_COMPONENTS* components) override;
-    BOOL WinHttpSetTimeouts(HINTERNET handle, int resolveTimeout, int connectTimeout,
-                            int sendTimeout, int receiveTimeout) override;
-    HINTERNET WinHttpConnect(HINTERNET session, LPCWSTR serverName, INTERNET_PORT serverPort,
-                             DWORD reserved) override;
-    HINTERNET WinHttpOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR objectName,
-                                 LPCWSTR version, LPCWSTR referrer, LPCWSTR* acceptTypes,
-                                 DWORD flags) override;
-    BOOL WinHttpSetCredentials(HINTERNET request, DWORD authTargets, DWORD authScheme,
-                               LPCWSTR userName, LPCWSTR password, LPVOID params) override;
-    BOOL WinHttpSendRequest(HINTERNET request, LPCWSTR headers, DWORD headersLength,
-                            LPVOID optional, DWORD optionalLength, DWORD totalLength,
-                            DWORD_PTR context) override;
-    BOOL WinHttpReceiveResponse(HINTERNET request, LPVOID reserved) override;
-    BOOL WinHttpQueryHeaders(HINTERNET request, DWORD infoLevel, LPCWSTR name, LPVOID buffer,
-                             LPDWORD bufferLength, LPDWORD index) override;
-    BOOL WinHttpQueryAuthSchemes(HINTERNET request, LPDWORD supportedSchemes, LPDWORD firstScheme,
-                                 LPDWORD authTarget) override;
-    BOOL WinHttpQueryDataAvailable(HINTERNET request, LPDWORD bytesAvailable) override;
-    BOOL WinHttpReadData(HINTERNET request, LPVOID buffer, DWORD bytesToRead,
-                         LPDWORD bytesRead) override;
-    BOOL WinHttpCloseHandle(HINTERNET handle) override;
+    HINTERNET WinHttpOpen(LPCWSTR, DWORD, LPCWSTR, LPCWSTR, DWORD) override;
+    BOOL WinHttpGetIEProxyConfigForCurrentUser(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG*) override;
+    BOOL WinHttpGetProxyForUrl(HINTERNET, LPCWSTR, WINHTTP_AUTOPROXY_OPTIONS*,
+                               WINHTTP_PROXY_INFO*) override;
+    BOOL WinHttpSetOption(HINTERNET, DWORD, LPVOID, DWORD) override;
+    BOOL WinHttpCrackUrl(LPCWSTR, DWORD, DWORD, URL_COMPONENTS*) override;
+    BOOL WinHttpSetTimeouts(HINTERNET, int, int, int, int) override;
+    HINTERNET WinHttpConnect(HINTERNET, LPCWSTR, INTERNET_PORT, DWORD) override;
+    HINTERNET WinHttpOpenRequest(HINTERNET, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR*,
+                                 DWORD) override;
+    BOOL WinHttpSetCredentials(HINTERNET, DWORD, DWORD, LPCWSTR, LPCWSTR, LPVOID) override;
+    BOOL WinHttpSendRequest(HINTERNET, LPCWSTR, DWORD, LPVOID, DWORD, DWORD, DWORD_PTR) override;
+    BOOL WinHttpReceiveResponse(HINTERNET, LPVOID) override;
+    BOOL WinHttpQueryHeaders(HINTERNET, DWORD, LPCWSTR, LPVOID, LPDWORD, LPDWORD) override;
+    BOOL WinHttpQueryAuthSchemes(HINTERNET, LPDWORD, LPDWORD, LPDWORD) override;
+    BOOL WinHttpQueryDataAvailable(HINTERNET, LPDWORD) override;
+    BOOL WinHttpReadData(HINTERNET, LPVOID, DWORD, LPDWORD) override;
+    BOOL WinHttpCloseHandle(HINTERNET) override;
 
   private:
     HINTERNET NewHandle(FakeHandleKind kind);
     bool IsLive(HINTERNET handle, FakeHandleKind kind) const;
-    // The response of the latest send, or null before the first one (or after an overrun).
-    FakeResponse* Current();
+    // The response of the latest send on a live request, or null (error set).
+    FakeResponse* Current(HINTERNET request);
 
     std::map<HINTERNET, FakeHandleKind> live_;
     UINT_PTR nextHandle_ = 0x1000;
