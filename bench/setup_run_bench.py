@@ -12,7 +12,8 @@ figures are printed, not enforced.
 
 Builds nothing: run it after the host-release build and the Windows build that this machine runs
 (windows where Wine runs 32-bit code, else windows-x64; scripts/test.sh makes them all);
-QERV_WIN_BUILD and QERV_HOST_BUILD point at other build folders. It starts its own Xvfb display,
+QERV_WIN_BUILD and QERV_HOST_BUILD point at other build folders. It takes its harness from
+tests/e2e: PYTHONPATH=tests/e2e bench/setup_run_bench.py. It starts its own Xvfb display,
 loopback servers and Wine prefix (under the Windows build folder), and stops them all.
 """
 import argparse
@@ -22,11 +23,12 @@ import shutil
 import statistics
 import sys
 import time
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
-from harness import (PACKAGE_NAME, RECORDER_EXE, SETUP_EXE, WIN_BUILD, QERV_PACK,  # noqa: E402
-                     SetupRun, loopback_servers, pack, wait_for_file, wine_session, xvfb_display)
+from qerv_e2e import QERV_PACK, RECORDER_EXE, SETUP_EXE, WIN_BUILD
+from qerv_e2e.servers import PACKAGE_NAME, loopback_servers, pack
+from qerv_e2e.setup_run import SetupRun, wait_for_file
+from qerv_e2e.windows import xvfb_display
+from qerv_e2e.wine import wine_session
 
 MIB = 1024 * 1024
 PACKAGE_BYTES = 10 * MIB
@@ -43,7 +45,7 @@ def installer_of_size(path, size):
 
 
 def first(run, prefix):
-    for stamp, text in run.timed_traces:
+    for stamp, text in run.trace_feed.timed():
         if text.startswith(prefix):
             return stamp
     raise SystemExit(f"no trace {prefix!r}: {run.traces}")
@@ -97,9 +99,7 @@ def main():
         work.mkdir(parents=True)
         installer = work / "installer.exe"
         installer_of_size(installer, PACKAGE_BYTES)
-        package = servers["www"] / "qerv" / PACKAGE_NAME
-        package.parent.mkdir(parents=True, exist_ok=True)
-        pack(installer, package)
+        package = pack(installer, servers["updates"] / PACKAGE_NAME)
         print(f"package: {package.stat().st_size / MIB:.1f} MiB over HTTPS from 127.0.0.1; "
               f"{args.runs} runs")
         for index in range(args.runs):

@@ -23,4 +23,4 @@ mkdir -p "$out"
 # Whatever happens, nothing of Wine stays behind.
 trap 'WINEPREFIX=$QERV_WIN_BUILD/wineprefix-demo wineserver -k >/dev/null 2>&1 || true' EXIT
 
-/usr/bin/python3 scripts/demo_run.py "$out"
+PYTHONPATH=$root/tests/e2e /usr/bin/python3 scripts/demo_run.py "$out"

@@ -5,7 +5,7 @@ arguments), photographs its dialog whenever the status line says something new, 
 happened: the status line, the trace lines, the download trace log, the installer's command line
 and the files left behind.
 
-  demo_run.py OUTPUT_FOLDER
+  PYTHONPATH=tests/e2e demo_run.py OUTPUT_FOLDER
 
 Runs on $DISPLAY when there is one, else on a private Xvfb display. Stops every server and Wine
 process it started.
@@ -18,10 +18,11 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
-from harness import (PACKAGE_NAME, RECORDER_EXE, SETUP_EXE, WIN_BUILD, WINE_ARCH,  # noqa: E402
-                     SetupRun, WindowWatch, dialogs, log_lines_since, log_size, loopback_servers,
-                     pack, read_recorded, screenshot, visible_dialog, wine_session, xvfb_display)
+from qerv_e2e import RECORDER_EXE, SETUP_EXE, WIN_BUILD, WINE_ARCH
+from qerv_e2e.servers import PACKAGE_NAME, loopback_servers, pack
+from qerv_e2e.setup_run import SetupRun, download_log_from_now, read_recorded
+from qerv_e2e.windows import WindowWatch, dialogs, screenshot, visible_dialog, xvfb_display
+from qerv_e2e.wine import wine_session
 
 MAX_PICTURES = 6
 
@@ -67,9 +68,7 @@ def main():
               + ("the shipped 32-bit program" if WINE_ARCH == "32" and "x64" not in str(WIN_BUILD)
                  else "the 64-bit build, standing in for the 32-bit program") + ")")
 
-        package = servers["www"] / "qerv" / PACKAGE_NAME
-        package.parent.mkdir(parents=True, exist_ok=True)
-        pack(RECORDER_EXE, package)
+        package = pack(RECORDER_EXE, servers["updates"] / PACKAGE_NAME)
         print(f"package: the sample installer ({RECORDER_EXE.stat().st_size} bytes) packed into "
               f"https://127.0.0.1:{servers['QERV_TEST_HTTPS_PORT']}/qerv/{PACKAGE_NAME} "
               f"({package.stat().st_size} bytes)")
@@ -78,7 +77,7 @@ def main():
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
         shutil.copy2(SETUP_EXE, folder / SETUP_EXE.name)
-        log_start = log_size(wine)
+        download_log = download_log_from_now(wine)
         windows = WindowWatch(wine)
         stack.callback(windows.stop)
         print(f"running {wine.windows_path(folder / SETUP_EXE.name)} under Wine")
@@ -89,7 +88,7 @@ def main():
         elapsed = time.monotonic() - run.started
 
         section(f"the setup ended with exit code {code} after {elapsed:.1f} s")
-        shown = [d for _, state in windows.history() for d in dialogs(state)]
+        shown = [d for state in windows.items() for d in dialogs(state)]
         if shown:
             print(f"its dialog: \"{next(d['title'] for d in shown if d['title'])}\", cancel "
                   f"button \"{next(d['button'] for d in shown if d['button'])}\"")
@@ -106,7 +105,7 @@ def main():
             print(f"  {text}")
 
         section(r"download trace log C:\WinHTTPLib.log, lines of this run")
-        lines = log_lines_since(wine, log_start)
+        lines = download_log()
         for line in lines:
             print(f"  {line}")
         if not lines:

@@ -2,7 +2,7 @@
 # Every test: installs what is missing, builds the host and both Windows presets, runs the host
 # tests (ASan/UBSan) with the fuzz smoke runs, checks the shape of the shipped program, runs the
 # Windows tests under Wine, the cross-platform package check and the end-to-end tests, then prints
-# one summary line.
+# one summary line. Test cases are counted from the JUnit files that ctest and pytest write.
 #
 # scripts/wine-arch.sh decides what runs under Wine. Where Wine's 32-bit loader runs, both Windows
 # suites run, and the cross-platform check and the end-to-end tests use the shipped 32-bit
@@ -17,28 +17,61 @@ bash scripts/install-deps.sh || exit 1
 
 passed=0
 failed=0
-log=$(mktemp)
+results=$(mktemp -d)
 stop_wine() {
   local prefix
   for prefix in build/windows/wineprefix build/windows-x64/wineprefix; do
     WINEPREFIX=$root/$prefix wineserver -k >/dev/null 2>&1 || true
   done
 }
-trap 'rm -f "$log"; stop_wine' EXIT
+trap 'rm -rf "$results"; stop_wine' EXIT
 
-# Adds a ctest run's counts to the totals (a run that did not finish counts as one failure).
-tally_ctest() {
-  local line
-  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  if [ -z "$line" ]; then
+# Prints "PASSED FAILED SKIPPED" for the test cases of a JUnit file (ctest --output-junit, pytest
+# --junitxml); fails when there is no file or not one test case in it.
+junit_counts() {
+  /usr/bin/python3 - "$1" <<'EOF'
+import sys
+import xml.etree.ElementTree as ET
+
+try:
+    cases = list(ET.parse(sys.argv[1]).getroot().iter("testcase"))
+except (OSError, ET.ParseError) as error:
+    sys.exit(f"no test results: {error}")
+if not cases:
+    sys.exit(f"no test cases in {sys.argv[1]}")
+passed = failed = skipped = 0
+for case in cases:
+    skip = case.find("skipped")
+    if case.find("failure") is not None or case.find("error") is not None:
+        failed += 1
+    elif case.get("status") == "disabled":
+        continue  # ctest leaves a disabled test out of its own counts too
+    elif skip is not None:
+        # ctest marks a test that could not run at all (no executable, a failed fixture) as
+        # skipped as well; only its skip codes are skips. pytest's cases carry no status.
+        if case.get("status") is None or (skip.get("message") or "").startswith("SKIP_"):
+            skipped += 1
+        else:
+            failed += 1
+    else:
+        passed += 1
+print(passed, failed, skipped)
+EOF
+}
+
+# Adds the test cases of one run's JUnit file to the totals; a run that left no results counts as
+# one failure.
+tally() {
+  local counts p f s
+  if counts=$(junit_counts "$1"); then
+    read -r p f s <<<"$counts"
+    echo "-- $p passed, $f failed, $s skipped"
+    passed=$((passed + p))
+    failed=$((failed + f))
+  else
+    echo "FAILED: the run left no test results ($1)"
     failed=$((failed + 1))
-    return
   fi
-  local bad total
-  bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
-  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-  passed=$((passed + total - bad))
-  failed=$((failed + bad))
 }
 
 # Runs one named check that is not a ctest run.
@@ -56,8 +89,9 @@ build() {
 # The Windows suite of one preset under Wine; the dialog's tests need a display, a private Xvfb.
 windows_suite() {
   echo "== $1 tests under Wine"
-  xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" ctest --preset "$1" 2>&1 | tee "$log"
-  tally_ctest
+  xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
+    ctest --preset "$1" --output-junit "$results/$1.xml"
+  tally "$results/$1.xml"
 }
 
 arch=$(scripts/wine-arch.sh)
@@ -69,8 +103,8 @@ fi
 
 echo "== host build"
 if build host; then
-  ctest --preset host 2>&1 | tee "$log"
-  tally_ctest
+  ctest --preset host --output-junit "$results/host.xml"
+  tally "$results/host.xml"
 else
   failed=$((failed + 1))
 fi
@@ -114,18 +148,8 @@ fi
 e2e_build=${QERV_WIN_BUILD:-$root/build/$main_preset}
 if [ -f "$e2e_build/src/app/QervSetupOnline.exe" ]; then
   echo "== end-to-end tests under Wine and Xvfb, against $e2e_build"
-  QERV_WIN_BUILD=$e2e_build /usr/bin/python3 -m pytest -p no:cacheprovider -v tests/e2e 2>&1 |
-    tee "$log"
-  summary=$(grep -E '^=+ .*(passed|failed|error).* in [0-9.]+s' "$log" | tail -n 1)
-  if [ -z "$summary" ]; then
-    failed=$((failed + 1))
-  else
-    for kind in passed failed error; do
-      n=$(grep -oE "[0-9]+ $kind" <<<"$summary" | grep -oE '^[0-9]+' || true)
-      n=${n:-0}
-      if [ $kind = passed ]; then passed=$((passed + n)); else failed=$((failed + n)); fi
-    done
-  fi
+  QERV_WIN_BUILD=$e2e_build /usr/bin/python3 -m pytest -v tests/e2e --junitxml="$results/e2e.xml"
+  tally "$results/e2e.xml"
 else
   echo "FAILED: no setup to test end to end in $e2e_build"
   failed=$((failed + 1))

@@ -1,23 +1,20 @@
-"""End-to-end fixtures: the real QervSetupOnline.exe under Wine and Xvfb, beside loopback servers.
-
-One Xvfb display, one set of servers and one persistent wineserver serve the whole session (see
-harness.py for how windows, traces and files are read). Each test gets a fresh program folder
-inside the Wine prefix with the setup copied into it, and ends its own setup processes; registry
-values that a test sets, or that the setup writes for it, are removed after it.
-"""
+"""One Xvfb display, one set of loopback servers and one wineserver serve the whole session. Each
+test gets a fresh program folder in the Wine prefix with a copy of the setup, and ends its own
+setup processes; registry values that it sets, or that the setup writes for it, go after it."""
 import os
 import re
 import shutil
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 
-from harness import (HKLM_QERV, IE_CONNECTIONS, PACKAGE_NAME, PROXY_NAME_SETUP_EXE, QERV_PACK,
-                     RECORDER_EXE, RUN_ONCE, SETUP_EXE, VERSIONED_EXE, WIN_BUILD,
-                     WINHTTP_CONNECTIONS, SetupRun, WindowWatch, log_lines_since, log_size,
-                     loopback_servers, pack, wine_session, xvfb_display)
-
-PREFIX = Path(os.environ.get("QERV_E2E_WINEPREFIX", WIN_BUILD / "wineprefix-e2e"))
+from qerv_e2e import (PROXY_NAME_SETUP_EXE, QERV_PACK, RECORDER_EXE, SETUP_EXE, VERSIONED_EXE,
+                      WIN_BUILD)
+from qerv_e2e.servers import PACKAGE_NAME, loopback_servers, pack
+from qerv_e2e.setup_run import SetupRun, download_log_from_now
+from qerv_e2e.windows import WindowWatch, xvfb_display
+from qerv_e2e.wine import HKLM_QERV, IE_CONNECTIONS, RUN_ONCE, WINHTTP_CONNECTIONS, wine_session
 
 
 @pytest.fixture(scope="session")
@@ -31,7 +28,8 @@ def wine(display):
     for program in (PROXY_NAME_SETUP_EXE, VERSIONED_EXE):
         assert program.exists(), f"build the windows preset first: {program} is missing"
     assert QERV_PACK.exists(), f"build the host-release preset first: {QERV_PACK} is missing"
-    with wine_session(display, PREFIX) as session:
+    prefix = Path(os.environ.get("QERV_E2E_WINEPREFIX", WIN_BUILD / "wineprefix-e2e"))
+    with wine_session(display, prefix) as session:
         # Whatever an interrupted earlier session may have left behind.
         session.reg_delete(HKLM_QERV)
         session.reg_delete(RUN_ONCE, "QervSetup")
@@ -43,50 +41,34 @@ def wine(display):
 
 @pytest.fixture(scope="session")
 def servers():
-    """Loopback servers for the whole session; their addresses come back as a dict."""
     with loopback_servers() as values:
         yield values
 
 
 @pytest.fixture
 def publish(servers):
-    """Puts a package on the update server; removes it after the test."""
-    published = []
-
-    def put(installer=RECORDER_EXE, name=PACKAGE_NAME, raw=None):
-        target = servers["www"] / "qerv" / name
-        target.parent.mkdir(parents=True, exist_ok=True)
-        if raw is not None:
-            target.write_bytes(raw)
-        else:
-            pack(installer, target)
-        published.append(target)
-        return target
-
-    yield put
-    for target in published:
-        target.unlink(missing_ok=True)
+    """Packs an installer (the sample one by default) into the package on the update server;
+    removes it after the test."""
+    package = servers["updates"] / PACKAGE_NAME
+    yield lambda installer=RECORDER_EXE: pack(installer, package)
+    package.unlink(missing_ok=True)
 
 
 @pytest.fixture
 def registry(wine):
-    """Sets registry values for one test and removes them, and any value that the test names as
-    written by the setup, afterwards. The 32-bit view unless told otherwise."""
+    """set() sets a value for one test, forget_afterwards() names one that the setup writes; both
+    are removed after the test. The 32-bit view unless told otherwise."""
+    written = []
 
-    class Registry:
-        def __init__(self):
-            self.written = []
+    def forget_afterwards(key, name, view="/reg:32"):
+        written.append((key, name, view))
 
-        def set(self, key, name, kind, data, view="/reg:32"):
-            self.written.append((key, name, view))
-            wine.reg_add(key, name, kind, data, view=view)
+    def set_value(key, name, kind, data, view="/reg:32"):
+        forget_afterwards(key, name, view)
+        wine.reg_add(key, name, kind, data, view=view)
 
-        def forget_afterwards(self, key, name, view="/reg:32"):
-            self.written.append((key, name, view))
-
-    values = Registry()
-    yield values
-    for key, name, view in reversed(values.written):
+    yield SimpleNamespace(set=set_value, forget_afterwards=forget_afterwards)
+    for key, name, view in reversed(written):
         wine.reg_delete(key, name, view=view)
 
 
@@ -111,9 +93,8 @@ def start_setup(wine, setup_folder):
     def start(*arguments, program=None):
         if program is not None:
             shutil.copy2(program, setup_folder / SETUP_EXE.name)
-        run = SetupRun(wine, setup_folder, arguments)
-        runs.append(run)
-        return run
+        runs.append(SetupRun(wine, setup_folder, arguments))
+        return runs[-1]
 
     yield start
     for run in runs:
@@ -121,22 +102,14 @@ def start_setup(wine, setup_folder):
 
 
 @pytest.fixture
-def watch(wine):
-    """Starts watching the setup's windows; the watch ends after the test."""
-    watches = []
-
-    def start():
-        watcher = WindowWatch(wine)
-        watches.append(watcher)
-        return watcher
-
-    yield start
-    for watcher in watches:
-        watcher.stop()
+def windows(wine):
+    """The setup's windows, watched from before the test's first run."""
+    watch = WindowWatch(wine)
+    yield watch
+    watch.stop()
 
 
 @pytest.fixture
 def trace_log(wine):
     """The download trace log's lines written during the test."""
-    start = log_size(wine)
-    return lambda: log_lines_since(wine, start)
+    return download_log_from_now(wine)

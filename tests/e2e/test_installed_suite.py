@@ -5,8 +5,10 @@ import time
 
 import pytest
 
-from harness import (APP_CAPTION, HKLM_QERV, RECORDER_EXE, RUN_ONCE, VERSIONED_EXE, answer,
-                     box_icon, boxes, dialogs, read_recorded, wait_for_file)
+from qerv_e2e import RECORDER_EXE, VERSIONED_EXE
+from qerv_e2e.setup_run import read_recorded, wait_for_file
+from qerv_e2e.windows import APP_CAPTION, answer, box_icon, dialogs
+from qerv_e2e.wine import HKLM_QERV, RUN_ONCE
 
 PRODUCT = "Qerv Vantorel Test Edition"
 SUPPORT_FILES = ("QervSkinManager.dll", "QervSkin.dll", "SkinResource.dll", "QervLanguageVn.dll",
@@ -39,19 +41,14 @@ def install_suite(folder, registry):
     registry.set(HKLM_QERV, "ProductName", "REG_SZ", PRODUCT)
 
 
-def first_box(windows):
-    return boxes(windows.wait(lambda w: bool(boxes(w)), what="a message box"))[0]
-
-
 @pytest.mark.parametrize("choice", ["OK", "Cancel"])
-def test_installed_suite_offers_its_uninstaller(wine, display, registry, install_folder, watch,
+def test_installed_suite_offers_its_uninstaller(wine, display, registry, install_folder, windows,
                                                 start_setup, choice):
     install_suite(install_folder, registry)
     registry.forget_afterwards(RUN_ONCE, "QervSetup")
-    windows = watch()
     run = start_setup()
 
-    box = first_box(windows)
+    box, _ = windows.wait_box()
     assert box["title"] == APP_CAPTION
     assert box["text"] == INSTALLED.format(PRODUCT)
     assert [b["text"] for b in box["buttons"]] == ["OK", "Cancel"]
@@ -62,7 +59,7 @@ def test_installed_suite_offers_its_uninstaller(wine, display, registry, install
 
     # The check runs before the setup's work begins: nothing was downloaded.
     assert run.traces == []
-    assert not any(w["visible"] for _, state in windows.history() for w in dialogs(state))
+    assert not any(w["visible"] for state in windows.items() for w in dialogs(state))
     run_once = wine.reg_query(RUN_ONCE, "QervSetup")
     record = install_folder / "QervUnst.exe.cmdline"
     if choice == "OK":
@@ -77,12 +74,11 @@ def test_installed_suite_offers_its_uninstaller(wine, display, registry, install
         assert not record.exists()
 
 
-def test_2009_edition_asks_to_be_removed_first(wine, display, install_folder, watch, start_setup):
+def test_2009_edition_asks_to_be_removed_first(display, install_folder, windows, start_setup):
     (install_folder / "Qerv2009.exe").write_bytes(VERSIONED_EXE.read_bytes())
-    windows = watch()
     run = start_setup()
 
-    box = first_box(windows)
+    box, _ = windows.wait_box()
     assert box["title"] == APP_CAPTION
     assert box["text"] == OLD_EDITION
     answer(display, box, "OK")
@@ -90,16 +86,12 @@ def test_2009_edition_asks_to_be_removed_first(wine, display, install_folder, wa
     assert run.traces == []
 
 
-def test_first_argument_skips_both_checks(wine, registry, install_folder, publish, watch,
-                                          start_setup):
+def test_first_argument_skips_both_checks(registry, install_folder, publish, windows, start_setup):
     install_suite(install_folder, registry)
     (install_folder / "Qerv2009.exe").write_bytes(VERSIONED_EXE.read_bytes())
     publish()
-    windows = watch()
     run = start_setup("/abc")
     assert run.wait() == 0
 
     assert not windows.any_box()
-    installer = run.download_folder() / "SetupB.exe"
-    command_line, _ = read_recorded(wait_for_file(installer.with_name("SetupB.exe.cmdline")))
-    assert command_line == f'"{wine.windows_path(installer)}" /abc x'
+    assert run.installer_arguments() == " /abc x"

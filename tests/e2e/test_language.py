@@ -5,8 +5,9 @@ import subprocess
 
 import pytest
 
-from harness import (ARTIFACTS, CAPTION, HKLM_QERV, read_recorded, screenshot, visible_dialog,
-                     wait_for_file)
+from qerv_e2e import ARTIFACTS
+from qerv_e2e.windows import CAPTION, screenshot, visible_dialog
+from qerv_e2e.wine import HKLM_QERV
 
 VIETNAMESE = {
     "cancel": "Hủy bỏ",
@@ -20,23 +21,16 @@ ENGLISH = {
 }
 
 
-def distinct_colours(path):
-    result = subprocess.run(["convert", str(path), "-format", "%k", "info:"], check=True,
-                            capture_output=True, text=True)
-    return int(result.stdout)
-
-
 @pytest.mark.parametrize("stored, word, texts, picture", [
     pytest.param(None, "x", VIETNAMESE, "dialog-vietnamese.png", id="absent"),
     pytest.param(1, "/English", ENGLISH, "dialog-english.png", id="english"),
     pytest.param(2, "/Vietnamese", VIETNAMESE, None, id="vietnamese"),
 ])
-def test_language_of_dialog_and_installer(wine, display, registry, publish, watch, start_setup,
+def test_language_of_dialog_and_installer(display, registry, publish, windows, start_setup,
                                           stored, word, texts, picture):
     if stored is not None:
         registry.set(HKLM_QERV, "fGiaodien", "REG_DWORD", stored)
     publish()
-    windows = watch()
     run = start_setup("/abc")
 
     # The first status line: the first stage of the download, with one dot.
@@ -49,10 +43,10 @@ def test_language_of_dialog_and_installer(wine, display, registry, publish, watc
         shot = screenshot(display, ARTIFACTS / picture, dialog["rect"])
         # Still on screen when it was taken, so the picture shows the dialog, not the desktop.
         assert visible_dialog(windows.latest())
-        assert distinct_colours(shot) > 50
+        colours = subprocess.run(["convert", str(shot), "-format", "%k", "info:"], check=True,
+                                 capture_output=True, text=True).stdout
+        assert int(colours) > 50
 
     assert run.wait() == 0
     assert windows.status_texts()[-1] == texts["completed"]
-    installer = run.download_folder() / "SetupB.exe"
-    command_line, _ = read_recorded(wait_for_file(installer.with_name("SetupB.exe.cmdline")))
-    assert command_line == f'"{wine.windows_path(installer)}" /abc {word}'
+    assert run.installer_arguments() == f" /abc {word}"

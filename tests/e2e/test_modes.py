@@ -2,8 +2,12 @@
 import re
 import time
 
-from harness import (CAPTION, HIDDEN_RUN_FLASH_S, PENDING_KEY, RECORDER_EXE, dialogs,
-                     is_centred, read_recorded, visible_dialog, wait_for_file)
+import pytest
+
+from qerv_e2e import RECORDER_EXE
+from qerv_e2e.setup_run import HIDDEN_RUN_FLASH_S, wait_for_file
+from qerv_e2e.windows import CAPTION, dialogs, is_centred, visible_dialog
+from qerv_e2e.wine import PENDING_KEY
 
 # Message 2 in Vietnamese, the language of a machine without the suite.
 COMPLETED_VI = "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt"
@@ -16,94 +20,84 @@ def pending_removals(wine):
     return re.findall(r"\\\?\?\\(.+?)\\0(?:\\0|$)", data)
 
 
-class TestModes:
-    def test_no_switch_downloads_and_starts_the_installer(self, wine, publish, watch, start_setup):
-        publish()
-        windows = watch()
-        run = start_setup()
-        shown = windows.wait(visible_dialog, what="the setup dialog")
-        assert visible_dialog(shown)["title"] == CAPTION
-        # Centred in the work area at its final size, as the framework places an unowned dialog.
-        assert is_centred(visible_dialog(shown)), visible_dialog(shown)
-        assert run.wait() == 0
-
-        folder = run.download_folder()
-        installer = folder / "SetupB.exe"
-        command_line, _ = read_recorded(wait_for_file(folder / "SetupB.exe.cmdline"))
-        # No argument and no language stored: the quoted path, two spaces and x.
-        assert command_line == f'"{wine.windows_path(installer)}"  x'
-        assert installer.read_bytes() == RECORDER_EXE.read_bytes()
-        assert (folder / "Setup.dat").exists() and not (folder / "DeSetup.dat").exists()
-
-        # One attempt, the first, was enough; the user was told before the window went.
-        assert run.traces.count("Start DownloadThread") == 1
-        assert "DownloadFile 1" not in run.traces
-        assert windows.status_texts()[-1] == COMPLETED_VI
-        assert not any(window["visible"] for window in dialogs(windows.latest()))
-        assert not windows.any_box()
-
-        # Everything it downloaded goes at the next restart, the folder last.
-        windows_folder = wine.windows_path(folder)
-        mine = [path for path in pending_removals(wine) if path.startswith(windows_folder)]
-        assert mine == [f"{windows_folder}\\SetupB.exe", f"{windows_folder}\\Setup.dat",
-                        f"{windows_folder}\\SetupB.exe", windows_folder]
-
-    def test_download_only_copies_the_installer_beside_the_program(self, publish, watch,
-                                                                  start_setup):
-        publish()
-        windows = watch()
-        run = start_setup("/DownloadOnly")
-        assert run.wait() == 0
-
-        beside = run.folder / "SetupB.exe"
-        assert beside.read_bytes() == RECORDER_EXE.read_bytes()
-        folder = run.download_folder()
-        assert sorted(p.name for p in folder.iterdir()) == ["Setup.dat", "SetupB.exe"]
-        # Nothing was started.
-        assert not (folder / "SetupB.exe.cmdline").exists()
-        assert not (run.folder / "SetupB.exe.cmdline").exists()
-        # No window to speak of and no box.
-        assert windows.shown_seconds() < HIDDEN_RUN_FLASH_S
-        assert not windows.any_box()
-
-    def test_setup_only_starts_the_installer_beside_the_program(self, wine, watch, start_setup,
-                                                                setup_folder):
-        # Nothing is published: a download would fail.
-        installer = setup_folder / "SetupB.exe"
-        installer.write_bytes(RECORDER_EXE.read_bytes())
-        windows = watch()
-        run = start_setup("/SetupOnly")
-        assert run.wait() == 0
-
-        command_line, _ = read_recorded(wait_for_file(setup_folder / "SetupB.exe.cmdline"))
-        # The switch is the first argument and goes on to the installer like any other.
-        assert command_line == f'"{wine.windows_path(installer)}" /SetupOnly x'
-        assert "Start DownloadThread" not in run.traces
-        assert not windows.any_box()
-        # The download folder is still made, left empty, and goes at the next restart with the
-        # installer that was started.
-        folder = run.download_folder()
-        assert list(folder.iterdir()) == []
-        pending = pending_removals(wine)
-        assert wine.windows_path(installer) in pending
-        assert wine.windows_path(folder) in pending
-
-    def test_both_switches_copy_nothing_and_start_nothing(self, publish, watch, start_setup):
-        publish()
-        windows = watch()
-        run = start_setup("/DownloadOnly", "/SetupOnly")
-        assert run.wait() == 0
-
-        assert "Start DownloadThread" not in run.traces
-        assert not (run.folder / "SetupB.exe").exists()
-        assert list(run.download_folder().iterdir()) == []
-        assert windows.shown_seconds() < HIDDEN_RUN_FLASH_S
-        assert not windows.any_box()
-
-
-def test_second_copy_ends_at_once_without_a_window(publish, watch, start_setup):
+def test_no_switch_downloads_and_starts_the_installer(wine, publish, windows, start_setup):
     publish()
-    windows = watch()
+    run = start_setup()
+    dialog = visible_dialog(windows.wait(visible_dialog, what="the setup dialog"))
+    assert dialog["title"] == CAPTION
+    # Centred in the work area at its final size, as the framework places an unowned dialog.
+    assert is_centred(dialog), dialog
+    assert run.wait() == 0
+
+    # No argument and no language stored: the quoted path, two spaces and x.
+    assert run.installer_arguments() == "  x"
+    folder = run.download_folder()
+    assert (folder / "SetupB.exe").read_bytes() == RECORDER_EXE.read_bytes()
+    assert (folder / "Setup.dat").exists() and not (folder / "DeSetup.dat").exists()
+
+    # One attempt, the first, was enough; the user was told before the window went.
+    assert run.traces.count("Start DownloadThread") == 1
+    assert "DownloadFile 1" not in run.traces
+    assert windows.status_texts()[-1] == COMPLETED_VI
+    assert not any(window["visible"] for window in dialogs(windows.latest()))
+    assert not windows.any_box()
+
+    # Everything it downloaded goes at the next restart, the folder last.
+    windows_folder = wine.windows_path(folder)
+    mine = [path for path in pending_removals(wine) if path.startswith(windows_folder)]
+    assert mine == [f"{windows_folder}\\SetupB.exe", f"{windows_folder}\\Setup.dat",
+                    f"{windows_folder}\\SetupB.exe", windows_folder]
+
+
+@pytest.mark.parametrize("arguments, downloaded", [
+    (["/DownloadOnly"], True),
+    # With both switches nothing is downloaded either, and nothing is copied.
+    (["/DownloadOnly", "/SetupOnly"], False),
+], ids=["download-only", "both-switches"])
+def test_download_only_starts_nothing(publish, windows, start_setup, arguments, downloaded):
+    publish()
+    run = start_setup(*arguments)
+    assert run.wait() == 0
+
+    assert ("Start DownloadThread" in run.traces) == downloaded
+    folder = run.download_folder()
+    assert sorted(p.name for p in folder.iterdir()) == (["Setup.dat", "SetupB.exe"]
+                                                        if downloaded else [])
+    beside = run.folder / "SetupB.exe"
+    if downloaded:
+        assert beside.read_bytes() == RECORDER_EXE.read_bytes()
+    else:
+        assert not beside.exists()
+    assert not (folder / "SetupB.exe.cmdline").exists()
+    assert not (run.folder / "SetupB.exe.cmdline").exists()
+    # No window to speak of and no box.
+    assert windows.shown_seconds() < HIDDEN_RUN_FLASH_S
+    assert not windows.any_box()
+
+
+def test_setup_only_starts_the_installer_beside_the_program(wine, windows, start_setup,
+                                                            setup_folder):
+    # Nothing is published: a download would fail.
+    installer = setup_folder / "SetupB.exe"
+    installer.write_bytes(RECORDER_EXE.read_bytes())
+    run = start_setup("/SetupOnly")
+    assert run.wait() == 0
+
+    # The switch is the first argument and goes on to the installer like any other.
+    assert run.installer_arguments(setup_folder) == " /SetupOnly x"
+    assert "Start DownloadThread" not in run.traces
+    assert not windows.any_box()
+    # The download folder is still made, left empty, and goes at the next restart with the
+    # installer that was started.
+    folder = run.download_folder()
+    assert list(folder.iterdir()) == []
+    pending = pending_removals(wine)
+    assert wine.windows_path(installer) in pending
+    assert wine.windows_path(folder) in pending
+
+
+def test_second_copy_ends_at_once_without_a_window(publish, windows, start_setup):
+    publish()
     first = start_setup("/abc")
     windows.wait(visible_dialog, what="the first copy's dialog")
 
@@ -115,6 +109,5 @@ def test_second_copy_ends_at_once_without_a_window(publish, watch, start_setup):
     assert first.wait() == 0
 
     # Only the first copy ever had a window.
-    owners = {window["pid"] for _, state in windows.history() for window in state}
-    assert len(owners) == 1
+    assert len({window["pid"] for state in windows.items() for window in state}) == 1
     assert wait_for_file(first.download_folder() / "SetupB.exe.cmdline")
