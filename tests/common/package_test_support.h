@@ -78,8 +78,8 @@ inline const Bytes kGoldenInstaller = {0x82, 0x83, 0x0C, 0x7E, 0x80, 0x06, 0x7E,
 
 // A package made the publisher's way.
 inline Bytes MakePackage(const Bytes& installer, uint32_t key) {
-    Bytes package(kPackageHeaderBytes);
-    package.insert(package.end(), installer.begin(), installer.end());
+    Bytes package = installer;
+    package.insert(package.begin(), kPackageHeaderBytes, 0);
     EXPECT_TRUE(SealPackage(key, static_cast<uint32_t>(installer.size()), package.data()));
     return package;
 }

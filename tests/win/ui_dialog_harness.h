@@ -2,9 +2,8 @@
 
 // Runs the real setup dialog, from its own resources, for the Windows tests of the user interface.
 // A stub stands in for the setup workflow: it hands the test the dialog's worker-side face and
-// returns, so the dialog stays up with its status-line thread running. Each test program of the
-// interface includes this file from its one source file, which thereby defines the program's
-// application object and the stub.
+// returns, so the dialog stays up with its status-line thread running. The test program's
+// application object is in ui_dialog_harness.cpp.
 //
 // The dialog needs a display: under Linux run the tests inside Xvfb. Without DISPLAY they skip.
 #include <windows.h>
@@ -29,8 +28,8 @@
 #include "test_support.h"
 #include "ui/setup_dialog.h"
 
-// The test program's application object: framework boxes carry the test program's name.
-CQervOnlineSetupApp theApp;
+// The test program's application object (ui_dialog_harness.cpp).
+extern CQervOnlineSetupApp theApp;
 
 namespace uitest {
 

@@ -131,7 +131,7 @@ TEST_F(DialogTest, OlderEditionEndsTheDialogBeforeAnyThreadStarts) {
     HWND hBox = uitest::WaitForMessageBox(run.ThreadId(), nullptr);
     ASSERT_NE(hBox, nullptr);
     // Framework boxes carry the application's name: the program's file name.
-    EXPECT_EQ(uitest::WindowText(hBox), L"win_ui_dialog_stop_test");
+    EXPECT_EQ(uitest::WindowText(hBox), L"win_ui_tests");
     EXPECT_EQ(uitest::MessageBoxText(hBox),
               L"Máy tính của bạn đã được cài sẵn Qerv. Bạn cần gỡ bỏ phiên bản Qerv đang có "
               L"trên máy tính trước khi cài đặt phiên bản Qerv Vantorel Internet Security!");
