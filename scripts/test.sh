@@ -27,7 +27,7 @@ stop_wine() {
 trap 'rm -rf "$results"; stop_wine' EXIT
 
 # Prints "PASSED FAILED SKIPPED" for the test cases of a JUnit file (ctest --output-junit, pytest
-# --junitxml); fails when there is no file or not one test case in it.
+# --junitxml, GoogleTest's xml output); fails when there is no file or not one test case in it.
 junit_counts() {
   /usr/bin/python3 - "$1" <<'EOF'
 import sys
@@ -46,6 +46,8 @@ for case in cases:
         failed += 1
     elif case.get("status") == "disabled":
         continue  # ctest leaves a disabled test out of its own counts too
+    elif case.get("result") == "skipped":
+        skipped += 1  # GoogleTest's GTEST_SKIP
     elif skip is not None:
         # ctest marks a test that could not run at all (no executable, a failed fixture) as
         # skipped as well; only its skip codes are skips. pytest's cases carry no status.
@@ -86,12 +88,37 @@ build() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
 }
 
+# True when ctest's JUnit file says that its test $2 passed.
+ctest_passed() {
+  /usr/bin/python3 - "$1" "$2" <<'EOF'
+import sys
+import xml.etree.ElementTree as ET
+
+try:
+    cases = ET.parse(sys.argv[1]).getroot().iter("testcase")
+except (OSError, ET.ParseError):
+    sys.exit(1)
+sys.exit(0 if any(c.get("name") == sys.argv[2] and c.get("status") == "run" for c in cases) else 1)
+EOF
+}
+
 # The Windows suite of one preset under Wine; the dialog's tests need a display, a private Xvfb.
+# Each of its three programs is one ctest test that writes the result of every case; those cases
+# are counted, and a program that failed after writing its results counts as one failure more.
 windows_suite() {
+  local cases=build/$1/test-results program before
   echo "== $1 tests under Wine"
+  rm -f "$cases"/*.xml
   xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
     ctest --preset "$1" --output-junit "$results/$1.xml"
-  tally "$results/$1.xml"
+  for program in win_unit_tests win_net_tests win_ui_tests; do
+    before=$failed
+    tally "$cases/$program.xml"
+    if [ "$failed" -eq "$before" ] && ! ctest_passed "$results/$1.xml" "$program"; then
+      echo "FAILED: $program ended badly after its cases"
+      failed=$((failed + 1))
+    fi
+  done
 }
 
 arch=$(scripts/wine-arch.sh)

@@ -86,6 +86,9 @@ BOOL CQervOnlineSetupDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, L
         case WM_TRAY_NOTIFY:
             *pResult = OnTrayNotify(wParam, lParam);
             return TRUE;
+        case WM_WINDOWPOSCHANGED:
+            OnWindowPosChanged(reinterpret_cast<const WINDOWPOS*>(lParam));
+            break;
         default:
             break;
     }
@@ -195,7 +198,16 @@ HWND CQervOnlineSetupDlg::MainWindow() { return m_hWnd; }
 
 HWND CQervOnlineSetupDlg::ProgressBar() { return ::GetDlgItem(m_hWnd, IDC_PROGRESS); }
 
-bool CQervOnlineSetupDlg::Hide() { return ::ShowWindow(m_hWnd, SW_HIDE) != FALSE; }
+bool CQervOnlineSetupDlg::Hide() {
+    m_bHiddenByWorker = true;
+    return ::ShowWindow(m_hWnd, SW_HIDE) != FALSE;
+}
+
+void CQervOnlineSetupDlg::OnWindowPosChanged(const WINDOWPOS* pPos) {
+    if ((pPos->flags & SWP_SHOWWINDOW) != 0 && m_bHiddenByWorker.load()) {
+        ::ShowWindow(m_hWnd, SW_HIDE);
+    }
+}
 
 void CQervOnlineSetupDlg::SetProgress(int percent) {
     ::SendMessageW(ProgressBar(), PBM_SETPOS, static_cast<WPARAM>(percent), 0);

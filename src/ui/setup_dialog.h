@@ -7,6 +7,7 @@
 
 #include <shellapi.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "ui/framework/dialog.h"
@@ -65,6 +66,7 @@ class CQervOnlineSetupDlg : public CDialog, public SetupDialogView {
     HCURSOR OnQueryDragIcon();
     void OnCancelButton();
     void OnSysCommand(UINT nID);
+    void OnWindowPosChanged(const WINDOWPOS* pPos);
     BOOL OnEraseBkgnd(CDC* pDC);
     void OnTimer(UINT_PTR nIDEvent);
     LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
@@ -88,4 +90,8 @@ class CQervOnlineSetupDlg : public CDialog, public SetupDialogView {
     bool m_bTrayClosed = false;
     NOTIFYICONDATAW m_nid{};
     int m_nTrayFrame = 0;
+    // Set by the worker's hide, cleared when the user brings the dialog back from the tray. The
+    // dialog manager shows a modal dialog once its queue first runs empty, which may come after a
+    // hidden run's worker has hidden it; while this is set, such a show is undone at once.
+    std::atomic<bool> m_bHiddenByWorker{false};
 };

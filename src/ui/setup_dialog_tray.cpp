@@ -83,6 +83,7 @@ LRESULT CQervOnlineSetupDlg::OnTrayNotify(WPARAM, LPARAM lParam) {
         ::Shell_NotifyIconW(NIM_DELETE, &m_nid);
         m_bInTray = FALSE;
     }
+    m_bHiddenByWorker = false;
     ::ShowWindow(m_hWnd, SW_RESTORE);
     ::ShowWindow(m_hWnd, SW_SHOW);
     ::SetForegroundWindow(m_hWnd);

@@ -69,4 +69,19 @@ TEST_F(DialogTest, HidesToTrayAndOnlyALeftClickBringsItBack) {
     EXPECT_FALSE(HasTrayIcon(hDialog));
 }
 
+// A hidden run's worker hides the dialog while it is still being set up, before the dialog
+// manager first shows it: that first show must not bring it back. A left click on the tray icon
+// still does.
+TEST_F(DialogTest, HideBeforeTheFirstShowKeepsTheDialogHidden) {
+    DialogRun run;
+    ASSERT_TRUE(run.WaitForWorker());
+    HWND hDialog = run.Window();
+    run.View()->Hide();
+    ::Sleep(1500);
+    EXPECT_FALSE(::IsWindowVisible(hDialog));
+
+    ::SendMessageW(hDialog, WM_TRAY_NOTIFY, kTrayIconId, WM_LBUTTONDOWN);
+    EXPECT_TRUE(::IsWindowVisible(hDialog));
+}
+
 }  // namespace
