@@ -7,23 +7,23 @@
 
 class ScopedHandle {
   public:
-    explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle) {}
+    explicit ScopedHandle(HANDLE handle = nullptr) : m_handle(handle) {}
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;
     ~ScopedHandle() { reset(); }
 
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return m_handle; }
+    bool valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
     // For APIs that hand a handle back through a pointer.
     HANDLE* receive() {
         reset();
-        return &handle_;
+        return &m_handle;
     }
     void reset(HANDLE handle = nullptr) {
-        if (valid()) CloseHandle(handle_);
-        handle_ = handle;
+        if (valid()) CloseHandle(m_handle);
+        m_handle = handle;
     }
 
   private:
-    HANDLE handle_;
+    HANDLE m_handle;
 };

@@ -7,14 +7,14 @@ class ScopedRegKey {
   public:
     ScopedRegKey() = default;
     ~ScopedRegKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
+        if (m_key != nullptr) RegCloseKey(m_key);
     }
     ScopedRegKey(const ScopedRegKey&) = delete;
     ScopedRegKey& operator=(const ScopedRegKey&) = delete;
 
-    HKEY* receive() { return &key_; }
-    HKEY get() const { return key_; }
+    HKEY* receive() { return &m_key; }
+    HKEY get() const { return m_key; }
 
   private:
-    HKEY key_ = nullptr;
+    HKEY m_key = nullptr;
 };

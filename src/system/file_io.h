@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // The few file operations that packages need, with one owner per open file. On Windows they are
 // CreateFileW, GetFileSize, ReadFile, WriteFile and CloseHandle; the host build has a POSIX
@@ -13,34 +14,75 @@ class FileHandle {
     // A new or emptied file (an existing one is replaced), shared for reading only.
     static FileHandle CreateForWrite(const wchar_t* path);
 
-    FileHandle(FileHandle&& other) noexcept : native_(other.native_) { other.native_ = kInvalid; }
+    FileHandle(FileHandle&& other) noexcept : m_native(other.m_native) {
+        other.m_native = kInvalid;
+    }
     FileHandle& operator=(FileHandle&& other) noexcept;
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
     ~FileHandle() { Close(); }
 
-    bool IsOpen() const { return native_ != kInvalid; }
-    bool Size(uint64_t* size) const;
+    bool IsOpen() const { return m_native != kInvalid; }
+    bool Size(std::uint64_t* size) const;
     // Both report the bytes actually moved in *done; a short count is not a failure here.
-    bool Read(void* buffer, uint32_t bytes, uint32_t* done);
-    bool Write(const void* buffer, uint32_t bytes, uint32_t* done);
+    bool Read(void* buffer, std::uint32_t bytes, std::uint32_t* done);
+    bool Write(const void* buffer, std::uint32_t bytes, std::uint32_t* done);
     void Close();
 
   private:
-    static constexpr intptr_t kInvalid = -1;  // INVALID_HANDLE_VALUE, or no descriptor
-    explicit FileHandle(intptr_t native) : native_(native) {}
-    intptr_t native_;
+    static constexpr std::intptr_t kInvalid = -1;  // INVALID_HANDLE_VALUE, or no descriptor
+    explicit FileHandle(std::intptr_t native) : m_native(native) {}
+    std::intptr_t m_native;
 };
 
 inline FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     if (this != &other) {
         Close();
-        native_ = other.native_;
-        other.native_ = kInvalid;
+        m_native = other.m_native;
+        other.m_native = kInvalid;
     }
     return *this;
 }
 
 // Tells the system that a freshly allocated buffer of many megabytes is about to be filled whole,
 // from a file. Only a hint: the buffer's bytes are neither read nor written, and nothing fails.
-void HintLargeBuffer(void* data, size_t bytes);
+void HintLargeBuffer(void* data, std::size_t bytes);
+
+// Files move in pieces of this size; unmasking and hashing follow the same pieces, so that each
+// piece is still in the cache when it is worked on.
+constexpr std::uint32_t kPackagePieceBytes = 40960;
+
+// Calls piece(offset, bytes) for each piece of at most 40,960 bytes of a `size`-byte range, in
+// order, until piece gives false; true when every piece was taken. The count left is what the loop
+// runs on, so a size close to 2^32 cannot wrap the offset round.
+template <typename Piece>
+bool ForEachPiece(std::uint32_t size, Piece piece) {
+    for (std::uint32_t offset = 0; offset < size;) {
+        const std::uint32_t left = size - offset;
+        const std::uint32_t bytes = left < kPackagePieceBytes ? left : kPackagePieceBytes;
+        if (!piece(offset, bytes)) return false;
+        offset += bytes;
+    }
+    return true;
+}
+
+// Reads exactly `size` bytes in pieces of at most 40,960 bytes, in order, telling `afterPiece`
+// how many bytes are in the buffer after each piece. A failed or short read ends with false.
+inline bool ReadInPieces(FileHandle& file, unsigned char* buffer, std::uint32_t size,
+                         const std::function<void(std::uint32_t)>& afterPiece = nullptr) {
+    return ForEachPiece(size, [&](std::uint32_t offset, std::uint32_t asked) {
+        std::uint32_t done = 0;
+        if (!file.Read(buffer + offset, asked, &done) || done != asked) return false;
+        if (afterPiece) afterPiece(offset + asked);
+        return true;
+    });
+}
+
+// Writes exactly `size` bytes in pieces of at most 40,960 bytes, in order. A failed or short
+// write ends with false.
+inline bool WriteInPieces(FileHandle& file, const unsigned char* data, std::uint32_t size) {
+    return ForEachPiece(size, [&](std::uint32_t offset, std::uint32_t asked) {
+        std::uint32_t done = 0;
+        return file.Write(data + offset, asked, &done) && done == asked;
+    });
+}

@@ -10,7 +10,7 @@
 
 namespace {
 
-int Native(intptr_t value) { return static_cast<int>(value); }
+int Native(std::intptr_t value) { return static_cast<int>(value); }
 
 }  // namespace
 
@@ -30,44 +30,45 @@ FileHandle FileHandle::CreateForWrite(const wchar_t* path) {
     return FileHandle(fd >= 0 ? fd : kInvalid);
 }
 
-bool FileHandle::Size(uint64_t* size) const {
+bool FileHandle::Size(std::uint64_t* size) const {
     struct stat info;
-    if (fstat(Native(native_), &info) != 0) return false;
-    *size = static_cast<uint64_t>(info.st_size);
+    if (fstat(Native(m_native), &info) != 0) return false;
+    *size = static_cast<std::uint64_t>(info.st_size);
     return true;
 }
 
-bool FileHandle::Read(void* buffer, uint32_t bytes, uint32_t* done) {
+bool FileHandle::Read(void* buffer, std::uint32_t bytes, std::uint32_t* done) {
     ssize_t moved;
     do {
-        moved = read(Native(native_), buffer, bytes);
+        moved = read(Native(m_native), buffer, bytes);
     } while (moved < 0 && errno == EINTR);
-    *done = moved > 0 ? static_cast<uint32_t>(moved) : 0;
+    *done = moved > 0 ? static_cast<std::uint32_t>(moved) : 0;
     return moved >= 0;
 }
 
-bool FileHandle::Write(const void* buffer, uint32_t bytes, uint32_t* done) {
+bool FileHandle::Write(const void* buffer, std::uint32_t bytes, std::uint32_t* done) {
     ssize_t moved;
     do {
-        moved = write(Native(native_), buffer, bytes);
+        moved = write(Native(m_native), buffer, bytes);
     } while (moved < 0 && errno == EINTR);
-    *done = moved > 0 ? static_cast<uint32_t>(moved) : 0;
+    *done = moved > 0 ? static_cast<std::uint32_t>(moved) : 0;
     return moved >= 0;
 }
 
 void FileHandle::Close() {
     if (!IsOpen()) return;
-    close(Native(native_));
-    native_ = kInvalid;
+    close(Native(m_native));
+    m_native = kInvalid;
 }
 
 // Filling 200 MiB of fresh memory in 4 KiB pages costs some fifty thousand page faults, a sizeable
 // part of a decode; huge pages cut that to about a hundred. Only whole 2 MiB stretches qualify.
-void HintLargeBuffer(void* data, size_t bytes) {
+void HintLargeBuffer(void* data, std::size_t bytes) {
 #ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-    const uintptr_t start = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHugePage - 1);
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    const std::uintptr_t start =
+        (reinterpret_cast<std::uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHugePage - 1);
     if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 #else
     (void)data;

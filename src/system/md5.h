@@ -19,5 +19,5 @@ class Md5 {
 
   private:
     struct State;
-    State* state_;
+    State* m_state;
 };

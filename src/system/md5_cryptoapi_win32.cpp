@@ -11,31 +11,31 @@ struct Md5::State {
     HCRYPTHASH hash;
 };
 
-Md5::Md5() : state_(new (std::nothrow) State{0, 0}) {
-    if (!state_) return;
-    if (!CryptAcquireContextW(&state_->provider, nullptr, nullptr, PROV_RSA_FULL,
+Md5::Md5() : m_state(new (std::nothrow) State{0, 0}) {
+    if (!m_state) return;
+    if (!CryptAcquireContextW(&m_state->provider, nullptr, nullptr, PROV_RSA_FULL,
                               CRYPT_VERIFYCONTEXT) ||
-        !CryptCreateHash(state_->provider, CALG_MD5, 0, 0, &state_->hash)) {
-        if (state_->provider) CryptReleaseContext(state_->provider, 0);
-        delete state_;
-        state_ = nullptr;
+        !CryptCreateHash(m_state->provider, CALG_MD5, 0, 0, &m_state->hash)) {
+        if (m_state->provider) CryptReleaseContext(m_state->provider, 0);
+        delete m_state;
+        m_state = nullptr;
     }
 }
 
 Md5::~Md5() {
-    if (!state_) return;
-    CryptDestroyHash(state_->hash);
-    CryptReleaseContext(state_->provider, 0);
-    delete state_;
+    if (!m_state) return;
+    CryptDestroyHash(m_state->hash);
+    CryptReleaseContext(m_state->provider, 0);
+    delete m_state;
 }
 
 bool Md5::Update(const unsigned char* data, size_t size) {
-    if (!state_) return false;
+    if (!m_state) return false;
     // CryptHashData takes a 32-bit length.
     constexpr size_t kMaxStep = 0x40000000;
     while (size > 0) {
         const DWORD step = static_cast<DWORD>(size < kMaxStep ? size : kMaxStep);
-        if (!CryptHashData(state_->hash, data, step, 0)) return false;
+        if (!CryptHashData(m_state->hash, data, step, 0)) return false;
         data += step;
         size -= step;
     }
@@ -44,6 +44,6 @@ bool Md5::Update(const unsigned char* data, size_t size) {
 
 bool Md5::Final(unsigned char digest[kMd5Bytes]) {
     DWORD length = kMd5Bytes;
-    return state_ && CryptGetHashParam(state_->hash, HP_HASHVAL, digest, &length, 0) &&
+    return m_state && CryptGetHashParam(m_state->hash, HP_HASHVAL, digest, &length, 0) &&
            length == kMd5Bytes;
 }

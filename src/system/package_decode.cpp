@@ -7,65 +7,59 @@
 
 #include "app/debug_trace.h"
 #include "system/file_io.h"
-#include "system/file_pieces.h"
-#include "system/package_digest.h"
 #include "system/package_format.h"
-
-static_assert(kPackageDigestBytes == kMd5Bytes, "the header holds an MD5 digest");
 
 namespace {
 
 // The file's buffer has room past the file; those bytes are never touched.
-constexpr uint32_t kSpareBufferBytes = 100;
+constexpr std::uint32_t kSpareBufferBytes = 100;
 
-int CheckHeader(uint32_t size, const unsigned char* data, PackageHeader* header) {
+int CheckHeader(std::uint32_t size, const unsigned char* data, PackageHeader* header) {
     if (size <= kPackageHeaderBytes) return kDecodeBadArgument;
     *header = ReadPackageHeader(data);
-    if (header->header_magic != kPackageMagic) return kDecodeBadHeader;
-    if (header->payload_length != size - kPackageHeaderBytes) return kDecodeBadHeader;
+    if (header->headerMagic != kPackageMagic) return kDecodeBadHeader;
+    if (header->payloadLength != size - kPackageHeaderBytes) return kDecodeBadHeader;
     return kDecodeOk;
 }
 
 // The output is created only once the unmasked payload has the header's digest.
-int WriteIfDigestMatches(const PackageHeader& header, bool digest_known,
-                         const unsigned char* digest, const wchar_t* output_path,
-                         const unsigned char* payload) {
+int WriteIfDigestMatches(const PackageHeader& header, bool digestKnown, const unsigned char* digest,
+                         const wchar_t* outputPath, const unsigned char* payload) {
     // A digest that could not be computed cannot be trusted either: it counts as a mismatch.
-    if (!digest_known || std::memcmp(digest, header.payload_md5, kMd5Bytes) != 0) {
+    if (!digestKnown || std::memcmp(digest, header.payloadMd5, kMd5Bytes) != 0) {
         return kDecodeDigestMismatch;
     }
-    FileHandle output = FileHandle::CreateForWrite(output_path);
+    FileHandle output = FileHandle::CreateForWrite(outputPath);
     if (!output.IsOpen()) return kDecodeWriteFailed;
     // A failed write leaves the partly written file in place.
-    if (!WriteInPieces(output, payload, header.payload_length)) return kDecodeWriteFailed;
+    if (!WriteInPieces(output, payload, header.payloadLength)) return kDecodeWriteFailed;
     return kDecodeOk;
 }
 
 }  // namespace
 
-int DecodePackageBuffer(uint32_t size, const wchar_t* output_path, unsigned char* data) {
-    if (!output_path || !data) return kDecodeBadArgument;
+int DecodePackageBuffer(std::uint32_t size, const wchar_t* outputPath, unsigned char* data) {
+    if (!outputPath || !data) return kDecodeBadArgument;
     PackageHeader header;
     if (const int refused = CheckHeader(size, data, &header)) return refused;
     unsigned char* payload = data + kPackageHeaderBytes;
     unsigned char digest[kMd5Bytes];
-    const bool digest_known =
-        UnmaskAndDigest(header.payload_length, header.mask_key, payload, digest);
-    return WriteIfDigestMatches(header, digest_known, digest, output_path, payload);
+    const bool digestKnown = UnmaskAndDigest(header.payloadLength, header.maskKey, payload, digest);
+    return WriteIfDigestMatches(header, digestKnown, digest, outputPath, payload);
 }
 
-int DecodePackageFile(const wchar_t* input_path, const wchar_t* output_path) {
-    if (!input_path || !output_path) return kDecodeBadArgument;
+int DecodePackageFile(const wchar_t* inputPath, const wchar_t* outputPath) {
+    if (!inputPath || !outputPath) return kDecodeBadArgument;
     DebugTrace(L"pqrlo 0 .1");
-    FileHandle input = FileHandle::OpenForRead(input_path);
+    FileHandle input = FileHandle::OpenForRead(inputPath);
     if (!input.IsOpen()) return kDecodeBadArgument;
     DebugTrace(L"pqrlo 0 .2");
 
-    uint64_t file_size = 0;
-    if (!input.Size(&file_size) || file_size == 0 || file_size > kPackageMaxBytes) {
+    std::uint64_t fileSize = 0;
+    if (!input.Size(&fileSize) || fileSize == 0 || fileSize > kPackageMaxBytes) {
         return kDecodeBadSize;
     }
-    const uint32_t size = static_cast<uint32_t>(file_size);
+    const std::uint32_t size = static_cast<std::uint32_t>(fileSize);
     DebugTrace(L"pqrlo 0 .3");
 
     // Left uninitialised: the read fills it, and the spare bytes stay untouched.
@@ -81,12 +75,12 @@ int DecodePackageFile(const wchar_t* input_path, const wchar_t* output_path) {
     // while it is still in the cache, instead of in a second pass over the whole buffer.
     PackageHeader header = {};
     std::optional<PayloadUnmasker> unmasker;
-    const uint32_t first_piece = size < kPackagePieceBytes ? size : kPackagePieceBytes;
-    const bool read = ReadInPieces(input, data, size, [&](uint32_t in_buffer) {
-        if (in_buffer == first_piece && CheckHeader(size, data, &header) == kDecodeOk) {
-            unmasker.emplace(header.payload_length, header.mask_key, data + kPackageHeaderBytes);
+    const std::uint32_t firstPiece = size < kPackagePieceBytes ? size : kPackagePieceBytes;
+    const bool read = ReadInPieces(input, data, size, [&](std::uint32_t inBuffer) {
+        if (inBuffer == firstPiece && CheckHeader(size, data, &header) == kDecodeOk) {
+            unmasker.emplace(header.payloadLength, header.maskKey, data + kPackageHeaderBytes);
         }
-        if (unmasker) unmasker->Advance(in_buffer - kPackageHeaderBytes);
+        if (unmasker) unmasker->Advance(inBuffer - kPackageHeaderBytes);
     });
     if (!read) return kDecodeReadFailed;
     DebugTrace(L"pqrlo 0 .6");
@@ -95,12 +89,12 @@ int DecodePackageFile(const wchar_t* input_path, const wchar_t* output_path) {
     int result;
     if (unmasker) {
         unsigned char digest[kMd5Bytes];
-        const bool digest_known = unmasker->Finish(digest);
-        result = WriteIfDigestMatches(header, digest_known, digest, output_path,
+        const bool digestKnown = unmasker->Finish(digest);
+        result = WriteIfDigestMatches(header, digestKnown, digest, outputPath,
                                       data + kPackageHeaderBytes);
     } else {
         // A refused header: the buffer's own checks give the result.
-        result = DecodePackageBuffer(size, output_path, data);
+        result = DecodePackageBuffer(size, outputPath, data);
     }
     unmasker.reset();
     buffer.reset();

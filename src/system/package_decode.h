@@ -13,9 +13,9 @@ constexpr int kDecodeReadFailed = 4;      // read failure or short read
 constexpr int kDecodeWriteFailed = 5;     // output not created, or a failed or short write
 constexpr int kDecodeDigestMismatch = 6;  // MD5 of the unmasked payload differs from the header's
 
-// Reads the package at input_path whole into memory and decodes it into output_path.
-int DecodePackageFile(const wchar_t* input_path, const wchar_t* output_path);
+// Reads the package at inputPath whole into memory and decodes it into outputPath.
+int DecodePackageFile(const wchar_t* inputPath, const wchar_t* outputPath);
 
 // Checks the package of `size` bytes at `data`, unmasks its payload in place, verifies the digest
-// and only then writes the installer to output_path.
-int DecodePackageBuffer(uint32_t size, const wchar_t* output_path, unsigned char* data);
+// and only then writes the installer to outputPath.
+int DecodePackageBuffer(std::uint32_t size, const wchar_t* outputPath, unsigned char* data);

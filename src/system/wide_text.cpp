@@ -4,11 +4,11 @@
 
 namespace {
 
-constexpr uint32_t kReplacement = 0xFFFD;
+constexpr std::uint32_t kReplacement = 0xFFFD;
 
-bool IsSurrogate(uint32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+bool IsSurrogate(std::uint32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
-void AppendUtf8(uint32_t c, std::string* out) {
+void AppendUtf8(std::uint32_t c, std::string* out) {
     if (c < 0x80) {
         out->push_back(static_cast<char>(c));
     } else if (c < 0x800) {
@@ -26,7 +26,7 @@ void AppendUtf8(uint32_t c, std::string* out) {
     }
 }
 
-void AppendWide(uint32_t c, std::wstring* out) {
+void AppendWide(std::uint32_t c, std::wstring* out) {
     if (sizeof(wchar_t) == 2 && c >= 0x10000) {
         c -= 0x10000;
         out->push_back(static_cast<wchar_t>(0xD800 | c >> 10));
@@ -41,9 +41,9 @@ void AppendWide(uint32_t c, std::wstring* out) {
 std::string WideToUtf8(const wchar_t* text) {
     std::string out;
     for (size_t i = 0; text[i] != L'\0'; ++i) {
-        uint32_t c = static_cast<uint32_t>(text[i]);
+        std::uint32_t c = static_cast<std::uint32_t>(text[i]);
         if (sizeof(wchar_t) == 2) c &= 0xFFFF;
-        const uint32_t next = static_cast<uint32_t>(text[i + 1]);
+        const std::uint32_t next = static_cast<std::uint32_t>(text[i + 1]);
         if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && next >= 0xDC00 &&
             next <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
@@ -71,9 +71,9 @@ bool Utf8ToWide(const char* text, std::wstring* wide) {
         } else if (lead >= 0x80) {
             return false;
         }
-        static const uint32_t kSmallest[] = {0, 0x80, 0x800,
-                                             0x10000};  // overlong forms are invalid
-        uint32_t c = more == 0 ? lead : lead & (0x3Fu >> more);
+        static const std::uint32_t kSmallest[] = {0, 0x80, 0x800,
+                                                  0x10000};  // overlong forms are invalid
+        std::uint32_t c = more == 0 ? lead : lead & (0x3Fu >> more);
         for (int i = 0; i < more; ++i, ++p) {
             if ((*p & 0xC0) != 0x80) return false;
             c = c << 6 | (*p & 0x3F);

@@ -17,7 +17,6 @@
 #include "system/md5.h"
 #include "system/package_decode.h"
 #include "system/package_format.h"
-#include "system/package_seal.h"
 #include "system/wide_text.h"
 #include "trace_recorder.h"
 
@@ -30,22 +29,22 @@ using testsupport::TraceRecorder;
 class TempFolder {
   public:
     TempFolder()
-        : path_(fs::temp_directory_path() /
-                ("qerv-package-test-" + std::to_string(std::random_device()()))) {
-        fs::create_directories(path_);
+        : m_path(fs::temp_directory_path() /
+                 ("qerv-package-test-" + std::to_string(std::random_device()()))) {
+        fs::create_directories(m_path);
     }
     ~TempFolder() {
         std::error_code ignored;
-        fs::remove_all(path_, ignored);
+        fs::remove_all(m_path, ignored);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    const fs::path& path() const { return path_; }
-    fs::path File(const fs::path& name) const { return path_ / name; }
+    const fs::path& path() const { return m_path; }
+    fs::path File(const fs::path& name) const { return m_path / name; }
 
   private:
-    fs::path path_;
+    fs::path m_path;
 };
 
 inline bool WriteFile(const fs::path& path, const Bytes& bytes) {
@@ -77,10 +76,10 @@ inline const Bytes kGoldenInstaller = {0x82, 0x83, 0x0C, 0x7E, 0x80, 0x06, 0x7E,
                                        0x7E, 0x7E, 0x84, 0x85, 0x03, 0x83, 0x82, 0x18};
 
 // A package made the publisher's way.
-inline Bytes MakePackage(const Bytes& installer, uint32_t key) {
+inline Bytes MakePackage(const Bytes& installer, std::uint32_t key) {
     Bytes package = installer;
     package.insert(package.begin(), kPackageHeaderBytes, 0);
-    EXPECT_TRUE(SealPackage(key, static_cast<uint32_t>(installer.size()), package.data()));
+    EXPECT_TRUE(SealPackage(key, static_cast<std::uint32_t>(installer.size()), package.data()));
     return package;
 }
 
@@ -131,11 +130,11 @@ inline Bytes Resized(Bytes bytes, size_t size) {
 }
 
 // A package file of `size` bytes: a header, then zeros that the file system need not store.
-inline void MakeLongPackage(const fs::path& path, uint64_t size, const unsigned char* digest) {
+inline void MakeLongPackage(const fs::path& path, std::uint64_t size, const unsigned char* digest) {
     PackageHeader header = {};
-    header.header_magic = kPackageMagic;
-    header.payload_length = static_cast<uint32_t>(size - kPackageHeaderBytes);
-    if (digest) std::copy(digest, digest + kMd5Bytes, header.payload_md5);
+    header.headerMagic = kPackageMagic;
+    header.payloadLength = static_cast<std::uint32_t>(size - kPackageHeaderBytes);
+    if (digest) std::copy(digest, digest + kMd5Bytes, header.payloadMd5);
     Bytes bytes(kPackageHeaderBytes);
     WritePackageHeader(header, bytes.data());
     ASSERT_TRUE(WriteFile(path, bytes));

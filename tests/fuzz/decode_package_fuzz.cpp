@@ -13,13 +13,12 @@
 
 #include "system/package_decode.h"
 #include "system/package_format.h"
-#include "system/package_masking.h"
 
 namespace {
 
 std::string g_folder;
 std::string g_output;
-std::wstring g_wide_output;
+std::wstring g_wideOutput;
 
 void RemoveFolder() {
     unlink(g_output.c_str());
@@ -40,17 +39,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (!mkdtemp(folder)) __builtin_trap();
     g_folder = folder;
     g_output = g_folder + "/installer.exe";
-    g_wide_output.assign(g_output.begin(), g_output.end());
+    g_wideOutput.assign(g_output.begin(), g_output.end());
     atexit(RemoveFolder);
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (size > kPackageMaxBytes) return 0;
     std::vector<unsigned char> package(data, data + size);
     unlink(g_output.c_str());
     const int result =
-        DecodePackageBuffer(static_cast<uint32_t>(size), g_wide_output.c_str(), package.data());
+        DecodePackageBuffer(static_cast<std::uint32_t>(size), g_wideOutput.c_str(), package.data());
 
     std::vector<unsigned char> written;
     const bool has_output = ReadFile(g_output, &written);
@@ -61,9 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (has_output) __builtin_trap();
             break;
         case kDecodeOk: {
-            const uint32_t length = static_cast<uint32_t>(size) - kPackageHeaderBytes;
+            const std::uint32_t length = static_cast<std::uint32_t>(size) - kPackageHeaderBytes;
             if (!has_output || written.size() != length) __builtin_trap();
-            MaskPayload(length, ReadPackageHeader(data).mask_key, written.data());
+            MaskPayload(length, ReadPackageHeader(data).maskKey, written.data());
             if (std::memcmp(written.data(), data + kPackageHeaderBytes, length) != 0) {
                 __builtin_trap();
             }

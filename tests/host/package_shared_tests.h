@@ -10,8 +10,7 @@
 #include <string>
 
 #include "package_test_support.h"
-#include "system/package_digest.h"
-#include "system/package_masking.h"
+#include "system/package_format.h"
 
 namespace packagetest {
 
@@ -35,7 +34,7 @@ TEST(Md5, Rfc1321SuiteWholeAndInUnevenSteps) {
 
 // Several pieces and a ragged end, so that the pattern must restart at every piece.
 TEST(UnmaskAndDigest, EqualsUnmaskingWholeThenHashing) {
-    for (uint32_t length : {1u, 40960u, 3 * 40960u + 5u}) {
+    for (std::uint32_t length : {1u, 40960u, 3 * 40960u + 5u}) {
         const Bytes masked = RandomBytes(length, length);
         Bytes whole = masked, pieces = masked;
         UnmaskPayload(length, 0x8C0517F3, whole.data());
@@ -73,18 +72,18 @@ TEST(DecodePackageFile, HeaderCasesWithAndWithoutAnEarlierOutput) {
     };
     const Bytes earlier(60000, 0xEE);
     for (const auto& c : kCases) {
-        for (bool bEarlier : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (bEarlier ? ", earlier output" : ""));
+        for (bool hasEarlier : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (hasEarlier ? ", earlier output" : ""));
             TempFolder folder;
             const fs::path input = folder.File("Setup.dat"), output = folder.File("DeSetup.dat");
             ASSERT_TRUE(WriteFile(input, c.package));
-            if (bEarlier) {
+            if (hasEarlier) {
                 ASSERT_TRUE(WriteFile(output, earlier));
             }
             TraceRecorder traces;
             EXPECT_EQ(Decode(input, output), c.result);
             EXPECT_EQ(traces.Lines(), TraceLines(c.traces));
-            if (c.result == kDecodeOk || bEarlier) {
+            if (c.result == kDecodeOk || hasEarlier) {
                 EXPECT_EQ(Contents(output), c.result == kDecodeOk ? c.installer : earlier);
             } else {
                 EXPECT_FALSE(fs::exists(output));
@@ -121,13 +120,13 @@ TEST(DecodePackageFile, FilesThatCannotBeOpened) {
 // pattern and the 40,960-byte pieces of the payload and of the file, 28 bytes apart; paths
 // outside ASCII.
 TEST(DecodePackageFile, RoundTripsWhatThePublisherSeals) {
-    const uint32_t keys[] = {0x00000000, 0x08101820, 0xFFFFFFFF, 0x9E3779B9};
-    const uint32_t lengths[] = {1, 15, 17, 40932, 40933, 40960, 40961, 81892, 3 * 40960 + 5};
+    const std::uint32_t keys[] = {0x00000000, 0x08101820, 0xFFFFFFFF, 0x9E3779B9};
+    const std::uint32_t lengths[] = {1, 15, 17, 40932, 40933, 40960, 40961, 81892, 3 * 40960 + 5};
     TempFolder folder;
     const fs::path input = folder.File(fs::u8path(u8"C\u00e0i \u0111\u1eb7t.dat"));
     const fs::path output = folder.File(fs::u8path(u8"B\u1ed9 c\u00e0i \U0001F4E6.exe"));
-    for (uint32_t key : keys) {
-        for (uint32_t length : lengths) {
+    for (std::uint32_t key : keys) {
+        for (std::uint32_t length : lengths) {
             const Bytes installer = RandomBytes(length, key ^ length);
             ASSERT_TRUE(WriteFile(input, MakePackage(installer, key)));
             ASSERT_EQ(Decode(input, output), kDecodeOk) << std::hex << key << std::dec << length;
@@ -138,7 +137,7 @@ TEST(DecodePackageFile, RoundTripsWhatThePublisherSeals) {
 
 // Above the largest package, or a size needing 33 bits: refused before the header is read.
 TEST(DecodePackageFile, SizeLimits) {
-    for (uint64_t size : {kPackageMaxBytes + 1ull, (1ull << 32) + 1000}) {
+    for (std::uint64_t size : {kPackageMaxBytes + 1ull, (1ull << 32) + 1000}) {
         TempFolder folder;
         const fs::path input = folder.File("Setup.dat"), output = folder.File("DeSetup.dat");
         MakeLongPackage(input, size, nullptr);
@@ -151,12 +150,12 @@ TEST(DecodePackageFile, SizeLimits) {
 
 // Key 0 turns a payload of zeros into 0xFF at the "not" positions and zeros elsewhere.
 TEST(DecodePackageFile, LargestPackageDecodes) {
-    const uint32_t length = kPackageMaxBytes - kPackageHeaderBytes;
+    const std::uint32_t length = kPackageMaxBytes - kPackageHeaderBytes;
     Bytes block(16, 0);
     UnmaskPayload(16, 0, block.data());
     Md5 md5;
-    for (uint32_t offset = 0; offset < length; offset += 16) {
-        ASSERT_TRUE(md5.Update(block.data(), std::min<uint32_t>(16, length - offset)));
+    for (std::uint32_t offset = 0; offset < length; offset += 16) {
+        ASSERT_TRUE(md5.Update(block.data(), std::min<std::uint32_t>(16, length - offset)));
     }
     unsigned char digest[kMd5Bytes];
     ASSERT_TRUE(md5.Final(digest));
@@ -173,7 +172,7 @@ TEST(DecodePackageFile, LargestPackageDecodes) {
     Bytes tail(16);
     written.seekg(length - 16);
     written.read(reinterpret_cast<char*>(tail.data()), 16);
-    for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(tail[i], block[(length - 16 + i) % 16]) << i;
+    for (std::uint32_t i = 0; i < 16; ++i) EXPECT_EQ(tail[i], block[(length - 16 + i) % 16]) << i;
 }
 
 TEST(DecodePackageBuffer, RefusesBadArgumentsAndUnmasksInPlace) {
@@ -182,7 +181,7 @@ TEST(DecodePackageBuffer, RefusesBadArgumentsAndUnmasksInPlace) {
     Bytes package = kGoldenPackage;
     EXPECT_EQ(DecodePackageBuffer(44, nullptr, package.data()), kDecodeBadArgument);
     EXPECT_EQ(DecodePackageBuffer(44, output.c_str(), nullptr), kDecodeBadArgument);
-    for (uint32_t size : {0u, 1u, 28u}) {
+    for (std::uint32_t size : {0u, 1u, 28u}) {
         EXPECT_EQ(DecodePackageBuffer(size, output.c_str(), package.data()), kDecodeBadArgument);
     }
     EXPECT_EQ(package, kGoldenPackage);

@@ -7,11 +7,8 @@
 
 #include "qerv_pack.h"
 #include "system/file_io.h"
-#include "system/file_pieces.h"
 #include "system/package_decode.h"
-#include "system/package_digest.h"
 #include "system/package_format.h"
-#include "system/package_seal.h"
 #include "system/wide_text.h"
 
 namespace {
@@ -19,42 +16,42 @@ namespace {
 // A whole file in memory, possibly behind some free bytes.
 struct LoadedFile {
     std::unique_ptr<unsigned char[]> buffer;
-    uint32_t size = 0;
+    std::uint32_t size = 0;
 };
 
-// Loads a file of at most max_size bytes, reporting why it could not.
-bool LoadFile(const std::wstring& path, const char* what, uint32_t spare_front, uint32_t max_size,
-              LoadedFile* loaded) {
+// Loads a file of at most maxSize bytes, reporting why it could not.
+bool LoadFile(const std::wstring& path, const char* what, std::uint32_t spareFront,
+              std::uint32_t maxSize, LoadedFile* loaded) {
     const std::string shown = WideToUtf8(path.c_str());
     FileHandle file = FileHandle::OpenForRead(path.c_str());
     if (!file.IsOpen()) {
         ReportError("cannot open the %s '%s'", what, shown.c_str());
         return false;
     }
-    uint64_t size = 0;
+    std::uint64_t size = 0;
     if (!file.Size(&size)) {
         ReportError("cannot get the size of the %s '%s'", what, shown.c_str());
         return false;
     }
-    if (size > max_size) {
+    if (size > maxSize) {
         ReportError("the %s '%s' has %" PRIu64 " bytes, more than the %u that fit in a package",
-                    what, shown.c_str(), size, static_cast<unsigned>(max_size));
+                    what, shown.c_str(), size, static_cast<unsigned>(maxSize));
         return false;
     }
-    loaded->size = static_cast<uint32_t>(size);
-    loaded->buffer.reset(new (std::nothrow) unsigned char[spare_front + loaded->size]);
+    loaded->size = static_cast<std::uint32_t>(size);
+    loaded->buffer.reset(new (std::nothrow) unsigned char[spareFront + loaded->size]);
     if (!loaded->buffer) {
         ReportError("no memory for the %s '%s'", what, shown.c_str());
         return false;
     }
-    if (!ReadInPieces(file, loaded->buffer.get() + spare_front, loaded->size)) {
+    if (!ReadInPieces(file, loaded->buffer.get() + spareFront, loaded->size)) {
         ReportError("cannot read the %s '%s'", what, shown.c_str());
         return false;
     }
     return true;
 }
 
-void FormatKey(uint32_t key, char text[9]) {
+void FormatKey(std::uint32_t key, char text[9]) {
     std::snprintf(text, 9, "%02x%02x%02x%02x", key & 0xFF, key >> 8 & 0xFF, key >> 16 & 0xFF,
                   key >> 24);
 }
@@ -84,7 +81,7 @@ const char* DescribeDecodeResult(int result) {
 
 }  // namespace
 
-int PackCommand(const std::wstring& installer, const std::wstring& package, uint32_t key) {
+int PackCommand(const std::wstring& installer, const std::wstring& package, std::uint32_t key) {
     LoadedFile loaded;
     if (!LoadFile(installer, "installer", kPackageHeaderBytes,
                   kPackageMaxBytes - kPackageHeaderBytes, &loaded)) {
@@ -105,10 +102,10 @@ int PackCommand(const std::wstring& installer, const std::wstring& package, uint
         ReportError("cannot write the package '%s'", shown.c_str());
         return kExitFailed;
     }
-    char key_text[9];
-    FormatKey(key, key_text);
+    char keyText[9];
+    FormatKey(key, keyText);
     std::printf("packed %u bytes into '%s' with key %s\n", static_cast<unsigned>(loaded.size),
-                shown.c_str(), key_text);
+                shown.c_str(), keyText);
     return kExitOk;
 }
 
@@ -122,29 +119,29 @@ int InspectCommand(const std::wstring& package) {
     }
     const unsigned char* data = loaded.buffer.get();
     const PackageHeader header = ReadPackageHeader(data);
-    const bool magic_ok = header.header_magic == kPackageMagic;
-    const uint32_t actual_length = loaded.size - kPackageHeaderBytes;
-    const bool length_ok = header.payload_length == actual_length && actual_length > 0;
-    char key_text[9];
-    FormatKey(header.mask_key, key_text);
+    const bool magicOk = header.headerMagic == kPackageMagic;
+    const std::uint32_t actualLength = loaded.size - kPackageHeaderBytes;
+    const bool lengthOk = header.payloadLength == actualLength && actualLength > 0;
+    char keyText[9];
+    FormatKey(header.maskKey, keyText);
 
     std::printf("magic:  %02x %02x %02x %02x (%s)\n", data[0], data[1], data[2], data[3],
-                magic_ok ? "HCSI, ok" : "not HCSI");
-    std::printf("key:    %s\n", key_text);
+                magicOk ? "HCSI, ok" : "not HCSI");
+    std::printf("key:    %s\n", keyText);
     std::printf("length: %u bytes (%u follow the header: %s)\n",
-                static_cast<unsigned>(header.payload_length), static_cast<unsigned>(actual_length),
-                length_ok ? "ok" : "mismatch");
-    bool digest_ok = false;
-    if (length_ok) {
+                static_cast<unsigned>(header.payloadLength), static_cast<unsigned>(actualLength),
+                lengthOk ? "ok" : "mismatch");
+    bool digestOk = false;
+    if (lengthOk) {
         unsigned char digest[kMd5Bytes];
-        digest_ok = UnmaskAndDigest(actual_length, header.mask_key,
-                                    loaded.buffer.get() + kPackageHeaderBytes, digest) &&
-                    std::memcmp(digest, header.payload_md5, kMd5Bytes) == 0;
-        std::printf("digest: %s\n", digest_ok ? "matches" : "differs");
+        digestOk = UnmaskAndDigest(actualLength, header.maskKey,
+                                   loaded.buffer.get() + kPackageHeaderBytes, digest) &&
+                   std::memcmp(digest, header.payloadMd5, kMd5Bytes) == 0;
+        std::printf("digest: %s\n", digestOk ? "matches" : "differs");
     } else {
         std::printf("digest: not checked\n");
     }
-    return magic_ok && length_ok && digest_ok ? kExitOk : kExitFailed;
+    return magicOk && lengthOk && digestOk ? kExitOk : kExitFailed;
 }
 
 int UnpackCommand(const std::wstring& package, const std::wstring& output) {

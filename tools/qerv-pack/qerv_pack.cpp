@@ -39,14 +39,14 @@ int HexDigit(wchar_t c) {
 }
 
 // Eight hex digits, the key bytes in file order; the first byte is the key's lowest.
-bool ParseKey(const std::wstring& text, uint32_t* key) {
+bool ParseKey(const std::wstring& text, std::uint32_t* key) {
     if (text.size() != 8) return false;
-    uint32_t value = 0;
+    std::uint32_t value = 0;
     for (int byte = 0; byte < 4; ++byte) {
         const int high = HexDigit(text[2 * byte]);
         const int low = HexDigit(text[2 * byte + 1]);
         if (high < 0 || low < 0) return false;
-        value |= static_cast<uint32_t>(high << 4 | low) << (8 * byte);
+        value |= static_cast<std::uint32_t>(high << 4 | low) << (8 * byte);
     }
     *key = value;
     return true;
@@ -54,18 +54,18 @@ bool ParseKey(const std::wstring& text, uint32_t* key) {
 
 int Pack(const std::vector<std::wstring>& arguments) {
     std::vector<std::wstring> paths;
-    bool has_key = false;
-    uint32_t key = 0;
+    bool hasKey = false;
+    std::uint32_t key = 0;
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::wstring& argument = arguments[i];
         if (argument == L"--key") {
-            if (has_key) return BadUsage("--key given twice", "");
+            if (hasKey) return BadUsage("--key given twice", "");
             if (i + 1 == arguments.size()) return BadUsage("--key needs a value", "");
             if (!ParseKey(arguments[++i], &key)) {
                 return BadUsage("the key must be 8 hexadecimal digits, not ",
                                 "'" + WideToUtf8(arguments[i].c_str()) + "'");
             }
-            has_key = true;
+            hasKey = true;
         } else if (argument.size() > 1 && argument[0] == L'-') {
             return BadUsage("unknown option for pack: ", WideToUtf8(argument.c_str()));
         } else {
@@ -73,7 +73,7 @@ int Pack(const std::vector<std::wstring>& arguments) {
         }
     }
     if (paths.size() != 2) return BadUsage("pack takes INSTALLER and PACKAGE", "");
-    if (!has_key) key = std::random_device()();
+    if (!hasKey) key = std::random_device()();
     return PackCommand(paths[0], paths[1], key);
 }
 

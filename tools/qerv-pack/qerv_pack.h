@@ -14,7 +14,7 @@ constexpr int kExitFailed = 1;    // the command ran and failed, or the package 
 constexpr int kExitBadUsage = 2;  // the command line itself is wrong
 
 // The commands, each printing what it did or why it failed.
-int PackCommand(const std::wstring& installer, const std::wstring& package, uint32_t key);
+int PackCommand(const std::wstring& installer, const std::wstring& package, std::uint32_t key);
 int InspectCommand(const std::wstring& package);
 int UnpackCommand(const std::wstring& package, const std::wstring& output);
 
