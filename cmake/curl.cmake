@@ -68,4 +68,4 @@ set_target_properties(qerv_libcurl PROPERTIES
   IMPORTED_LOCATION "${_curl_lib}"
   INTERFACE_INCLUDE_DIRECTORIES "${_curl_prefix}/include"
   INTERFACE_COMPILE_DEFINITIONS CURL_STATICLIB
-  INTERFACE_LINK_LIBRARIES "ws2_32;crypt32;secur32;bcrypt;advapi32")
+  INTERFACE_LINK_LIBRARIES "ws2_32;qerv_delay_crypt32;secur32;qerv_delay_bcrypt;advapi32")

@@ -2,10 +2,87 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <commctrl.h>
 
+#include "app/debug_trace.h"
+#include "app/shared_state.h"
 #include "base/scoped_handle.h"
+#include "base/security_descriptor.h"
 #include "ui/setup_dialog.h"
+
+// The values the threads share live as long as the process.
+std::atomic<int> g_nCancelState{kCancelStateNone};
+std::atomic<HANDLE> g_hWorkerThread{nullptr};
+std::atomic<HANDLE> g_hStatusThread{nullptr};
+std::atomic<WinHttpWrapper*> g_pWinHttpWrapper{nullptr};
+
+namespace {
+
+constexpr DWORD kTokenGroupsBytes = 10240;
+
+}  // namespace
+
+bool IsUserAdmin() {
+    ScopedHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
+
+    // DWORD-aligned storage for the TOKEN_GROUPS record.
+    DWORD storage[kTokenGroupsBytes / sizeof(DWORD)];
+    DWORD returned = 0;
+    BOOL got = GetTokenInformation(token.get(), TokenGroups, storage, kTokenGroupsBytes, &returned);
+    token.reset();
+    if (!got) return false;
+    const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(storage);
+
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+        return false;
+    }
+    bool found = false;
+    for (DWORD i = 0; i < groups->GroupCount && !found; ++i) {
+        found = EqualSid(groups->Groups[i].Sid, administrators) != FALSE;
+    }
+    FreeSid(administrators);
+    return found;
+}
+
+namespace {
+
+// Whether sid is the user of the process token or the owner it gives the objects it creates.
+bool IsOwnSid(PSID sid) {
+    ScopedHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
+    for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+        // A record and the identifier it points to; an identifier has at most 68 bytes.
+        alignas(8) BYTE storage[256];
+        DWORD returned = 0;
+        if (!GetTokenInformation(token.get(), kind, storage, sizeof(storage), &returned)) continue;
+        const PSID own = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(storage)->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(storage)->Owner;
+        if (EqualSid(sid, own)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsMutexOwnerTrusted(HANDLE hMutex) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    // What cannot be read counts as another copy, as any existing mutex did before the owner
+    // was looked at: only an owner known to be foreign is ignored.
+    if (GetSecurityInfo(hMutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &pDescriptor) != ERROR_SUCCESS) {
+        return true;
+    }
+    const ScopedLocalMemory descriptor(pDescriptor);
+    if (owner == nullptr) return true;
+    return IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+           IsWellKnownSid(owner, WinLocalSystemSid) || IsOwnSid(owner);
+}
 
 BOOL CQervOnlineSetupApp::InitInstance() {
     INITCOMMONCONTROLSEX icc = {};
@@ -17,8 +94,11 @@ BOOL CQervOnlineSetupApp::InitInstance() {
 
     ScopedHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
     if (mutex.valid() && ::GetLastError() == ERROR_ALREADY_EXISTS) {
-        // A copy is running already: this one ends at once, with no window and no message.
-        return FALSE;
+        if (IsMutexOwnerTrusted(mutex.get())) {
+            // A copy is running already: this one ends at once, with no window and no message.
+            return FALSE;
+        }
+        DebugTrace(L"single-instance mutex owned by another account, ignored");
     }
     // Without a mutex at all the setup still runs, as a first copy would.
     // The dialog lives until the process ends: after a confirmed stop the worker and download

@@ -8,14 +8,13 @@
 
 #include "app/command_line.h"
 #include "app/message_table.h"
+#include "app/setup_app.h"
 #include "app/shared_state.h"
-#include "app/user_admin.h"
 #include "install/installed_product.h"
 #include "install/registry_helpers.h"
 #include "ui/framework/message_box.h"
 #include "ui/framework/win_app.h"
 #include "ui/setup_dialog.h"
-#include "ui/status_text_thread.h"
 
 namespace {
 

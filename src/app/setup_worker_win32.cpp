@@ -11,6 +11,7 @@
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
 #include "app/shared_state.h"
+#include "base/security_descriptor.h"
 #include "base/sleep.h"
 #include "download/download_file.h"
 #include "download/winhttp_download_codes.h"
@@ -31,6 +32,31 @@ constexpr DWORD kTempFolderLimit = MAX_PATH;
 constexpr wchar_t kUniqueNamePrefix[] = L"0";
 constexpr wchar_t kPackageFileName[] = L"Setup.dat";
 constexpr wchar_t kDecodedFileName[] = L"DeSetup.dat";
+
+}  // namespace
+
+namespace {
+
+// The folder lies in the user's own temporary folder while everything in it is written, read
+// and started elevated: only SYSTEM and Administrators may touch it, with nothing inherited from
+// the user's folder, so that no process of the user can swap the package or the installer or
+// plant files beside them.
+constexpr wchar_t kDownloadFolderSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// Creates szPath with the folder's protected access list, and refuses it (last error
+// ERROR_REPARSE_ATTRIBUTE_CONFLICT) when what stands there afterwards is not a plain folder: a
+// mount point or link in its place would send the elevated writes and deletes elsewhere.
+bool CreateProtectedFolder(const wchar_t* szPath) {
+    SddlSecurityAttributes security(kDownloadFolderSecurity);
+    if (security.get() == nullptr || !CreateDirectoryW(szPath, security.get())) return false;
+    const DWORD dwAttributes = GetFileAttributesW(szPath);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        SetLastError(ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -60,7 +86,7 @@ bool CreateDownloadFolder(SetupPaths* pPaths) {
         DebugTrace(L"szFileSavePath 2.2: %d", GetLastError());
         return false;
     }
-    if (!CreateDirectoryW(szFileSavePath, nullptr)) {
+    if (!CreateProtectedFolder(szFileSavePath)) {
         DebugTrace(L"szFileSavePath 2.3: %d", GetLastError());
         return false;
     }

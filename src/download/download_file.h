@@ -28,6 +28,11 @@ struct DownloadThreadParam {
 int DownloadFile(DownloadThreadParam* param, const wchar_t* szUrl, const wchar_t* szSaveFile,
                  HWND hWndProgress, DWORD nType);
 
+// Moves the progress bar hWndProgress (range 0 to 100) to the position that ProgressPosition
+// gives for nReceived of nTotal bytes, with PBM_SETPOS sent from the calling thread. Nothing is
+// sent for a total of 0. Both download paths report through it.
+void SendProgress(int nTotal, int nReceived, HWND hWndProgress);
+
 // Removes the files of the attempts that were given up while their threads still ran; a file
 // still in use is scheduled for removal at the next restart instead. The workflow's clean-up calls
 // this before it removes (or schedules) the download folder, which they would otherwise keep.

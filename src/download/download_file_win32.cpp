@@ -5,7 +5,10 @@
 #include "base/scoped_handle.h"
 #include "base/sleep.h"
 #include "download/https_download.h"
+#include "download/winhttp_rules.h"
 #include "download/winhttp_wrapper.h"
+
+#include <commctrl.h>
 
 #include <cwchar>
 #include <mutex>
@@ -260,4 +263,10 @@ int DownloadByType(DWORD nType, HWND hWndProgress, const std::atomic<LONG>* pbCa
         default:
             return 0;
     }
+}
+
+void SendProgress(int nTotal, int nReceived, HWND hWndProgress) {
+    std::int32_t position = 0;
+    if (!ProgressPosition(nTotal, nReceived, &position)) return;
+    SendMessageW(hWndProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }

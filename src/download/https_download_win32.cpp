@@ -11,8 +11,9 @@
 #include <new>
 
 #include "app/debug_trace.h"
-#include "download/send_progress.h"
+#include "download/download_file.h"
 #include "system/old_windows.h"
+#include "system/package_format.h"
 
 namespace {
 
@@ -38,6 +39,24 @@ struct FileClose {
     void operator()(FILE* pFile) const { std::fclose(pFile); }
 };
 using File = std::unique_ptr<FILE, FileClose>;
+
+// Redirects are followed this often at most, and to HTTPS only.
+constexpr long kMaxRedirects = 10;
+
+// The file being written and how much has gone into it: a body that passes the largest package
+// ends the transfer, whatever length the server announced.
+struct Sink {
+    FILE* pFile;
+    std::uint64_t nWritten;
+};
+
+std::size_t WriteToSink(char* pData, std::size_t nSize, std::size_t nItems, void* pUser) {
+    Sink& sink = *static_cast<Sink*>(pUser);
+    const std::size_t nBytes = nSize * nItems;
+    if (nBytes > kPackageMaxBytes - sink.nWritten) return 0;  // libcurl ends with a write error
+    sink.nWritten += nBytes;
+    return std::fwrite(pData, 1, nBytes, sink.pFile);
+}
 
 // Traces ANSI text as one wide line.
 void TraceAnsi(const char* szText) {
@@ -69,7 +88,8 @@ bool Transfer(CURL* pCurl, const wchar_t* szSaveFile) {
         DebugTrace(L"_tfopen failed");
         return false;
     }
-    curl_easy_setopt(pCurl, CURLOPT_WRITEDATA, file.get());
+    Sink sink{file.get(), 0};
+    curl_easy_setopt(pCurl, CURLOPT_WRITEDATA, &sink);
     const CURLcode code = curl_easy_perform(pCurl);
     // Closing flushes the last buffered bytes: a failure there loses part of the body.
     const bool bClosed = std::fclose(file.release()) == 0;
@@ -115,7 +135,13 @@ int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar
         curl_easy_setopt(pCurl, CURLOPT_PROGRESSDATA, static_cast<void*>(hWndProgress));
         curl_easy_setopt(pCurl, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(pCurl, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(pCurl, CURLOPT_WRITEFUNCTION, std::fwrite);
+        curl_easy_setopt(pCurl, CURLOPT_MAXREDIRS, kMaxRedirects);
+        curl_easy_setopt(pCurl, CURLOPT_PROTOCOLS_STR, "https");
+        curl_easy_setopt(pCurl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+        // An announced length above the largest package is refused before the body comes.
+        curl_easy_setopt(pCurl, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(kPackageMaxBytes));
+        curl_easy_setopt(pCurl, CURLOPT_WRITEFUNCTION, WriteToSink);
         curl_easy_setopt(pCurl, CURLOPT_ERRORBUFFER, szError);
         curl_easy_setopt(pCurl, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
         curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_LIMIT, g_crawlBytesPerSecond.load());

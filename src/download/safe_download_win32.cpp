@@ -5,9 +5,10 @@
 
 #include "base/scoped_handle.h"
 #include "base/sleep.h"
-#include "download/send_progress.h"
+#include "download/download_file.h"
 #include "download/winhttp_lib_log.h"
 #include "download/winhttp_rules.h"
+#include "system/package_format.h"
 
 #include <cwchar>
 #include <memory>
@@ -119,6 +120,12 @@ DWORD WinHttpWrapper::SafeDownloadFile(const wchar_t* szPathUrl, const wchar_t* 
     }
     WinHTTPLibLog(L"SafeDownloadFile: WinHttpQueryHeaders dwDownloadSize = %d",
                   static_cast<int>(dwTotal));
+    // No package is larger than the decoder accepts; a bigger announced length would have the
+    // whole body held in memory first.
+    if (dwTotal > kPackageMaxBytes) {
+        m_dwStatus = WinHTTP_Download_Status_Error;
+        return 0;
+    }
 
     DeleteFileW(szPathSaveFile);
     ScopedHandle file(CreateFileW(szPathSaveFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,

@@ -3,20 +3,40 @@
 #include <windows.h>
 
 #include <cstdarg>
-#include <cstdio>
 #include <cwchar>
 #include <memory>
 #include <mutex>
 #include <new>
 
 #include "base/last_error_keeper.h"
+#include "base/scoped_handle.h"
+#include "base/security_descriptor.h"
 #include "download/log_line_encoding.h"
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
+// A log made by this program: SYSTEM and Administrators may change it, users only read it.
+constexpr wchar_t kLogSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
+
+// The log, opened to append only. The setup runs elevated and the log lies where users may
+// create files: a folder, a link to another file or a reparse point in its place is not
+// written through.
+// Null when it cannot be opened or is not a plain file.
+HANDLE OpenLogForAppend() {
+    SddlSecurityAttributes security(kLogSecurity);
+    HANDLE hFile = CreateFileW(kWinHTTPLibLogPath, FILE_APPEND_DATA,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, security.get(), OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(hFile, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        info.nNumberOfLinks != 1) {
+        CloseHandle(hFile);
+        return nullptr;
+    }
+    return hFile;
+}
 
 // A lingering attempt's thread and the next attempt's may log at once; each line is appended
 // whole, one after the other.
@@ -33,11 +53,12 @@ void WinHTTPLibLogLine(const wchar_t* szMessage) {
     if (!line) return;
     const std::size_t bytes = EncodeLogLine(szMessage, length, line.get(), kLogLineBytes);
     const std::lock_guard<std::mutex> lock(g_logLock);
-    // Binary append: the bytes are already what a text-mode stream would store, and the C
-    // runtime's own conversion would cut the line at the first character it cannot convert.
-    std::unique_ptr<FILE, FileCloser> file(_wfopen(kWinHTTPLibLogPath, L"a+b"));
-    if (!file) return;
-    fwrite(line.get(), 1, bytes, file.get());
+    // The bytes are already what a text-mode stream would store; they go out as they are.
+    const ScopedHandle file(OpenLogForAppend());
+    if (!file.valid()) return;
+    SetFilePointer(file.get(), 0, nullptr, FILE_END);
+    DWORD dwWritten = 0;
+    WriteFile(file.get(), line.get(), static_cast<DWORD>(bytes), &dwWritten, nullptr);
 }
 
 void WinHTTPLibLog(const wchar_t* format, ...) {

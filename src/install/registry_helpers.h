@@ -27,7 +27,8 @@ constexpr wchar_t kRunOnceValue[] = L"QervSetup";
 int RegReadString(const wchar_t* szKey, const wchar_t* szName, wchar_t* szBuffer,
                   std::uint32_t nCapacity);
 
-// Stores szPath as the RunOnce value "QervSetup", replacing an earlier one. 1 written, 0 failed.
+// Stores szPath, quoted, as the RunOnce value "QervSetup", replacing an earlier one. 1 written,
+// 0 failed.
 int RegisterRunOnce(const wchar_t* szPath);
 
 // Reads "fGiaodien" of SOFTWARE\Qerv when it is a REG_DWORD of exactly 4 bytes. 1 read (output

@@ -3,6 +3,7 @@
 #include "base/scoped_reg_key.h"
 
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -57,14 +58,16 @@ int RegReadString(const wchar_t* szKey, const wchar_t* szName, wchar_t* szBuffer
 
 int RegisterRunOnce(const wchar_t* szPath) {
     if (szPath == nullptr) return 0;
-    const std::size_t nLength = wcslen(szPath);
-    if (nLength >= MAXDWORD / sizeof(wchar_t)) return 0;
+    // Quoted: the path usually lies in a folder the user can write, and an unquoted path with a
+    // space would start whatever program is named by its first word.
+    const std::wstring command = L"\"" + std::wstring(szPath) + L"\"";
+    if (command.size() >= MAXDWORD / sizeof(wchar_t)) return 0;
 
     ScopedRegKey key;
     if (!CreateMachineKey(kRunOnceKey, KEY_WRITE, &key)) return 0;
-    const DWORD cbData = static_cast<DWORD>((nLength + 1) * sizeof(wchar_t));
+    const DWORD cbData = static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t));
     return RegSetValueExW(key.get(), kRunOnceValue, 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(szPath), cbData) == ERROR_SUCCESS
+                          reinterpret_cast<const BYTE*>(command.c_str()), cbData) == ERROR_SUCCESS
                ? 1
                : 0;
 }

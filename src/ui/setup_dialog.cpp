@@ -3,9 +3,10 @@
 #include "app/message_table.h"
 #include "app/shared_state.h"
 #include "base/sleep.h"
+#include "download/winhttp_wrapper.h"
 #include "ui/framework/message_box.h"
 #include "ui/framework/win_app.h"
-#include "ui/status_text_gate.h"
+#include "ui/status_line.h"
 
 #include <windows.h>
 
@@ -13,6 +14,8 @@
 
 namespace {
 
+constexpr unsigned kWrapperPollMs = 150;
+constexpr unsigned kStatusTickMs = 500;
 constexpr COLORREF kBackgroundColor = RGB(255, 255, 255);
 // Yes to the close command ends the dialog this much later than Yes to the button.
 constexpr unsigned kCloseConfirmDelayMs = 200;
@@ -223,4 +226,30 @@ void CQervOnlineSetupDlg::ResumeStatusText() { TheStatusTextGate().Release(); }
 
 int CQervOnlineSetupDlg::ShowMessageBox(const wchar_t* text, UINT flags) {
     return AfxMessageBox(text, flags);
+}
+
+unsigned __stdcall StatusTextThread(void* pDialog) {
+    HWND hMainWindow = static_cast<CQervOnlineSetupDlg*>(pDialog)->MainWindow();
+    HWND hStatusText = ::GetDlgItem(hMainWindow, IDC_STATUS_TEXT);
+
+    WinHttpWrapper* pWrapper = g_pWinHttpWrapper.load();
+    while (pWrapper == nullptr) {
+        SleepFor(kWrapperPollMs);
+        pWrapper = g_pWinHttpWrapper.load();
+    }
+
+    StatusTextGate& gate = TheStatusTextGate();
+    int nDots = kFirstDotCount;
+    for (;;) {
+        if (hStatusText != nullptr) {
+            // Waits here while the worker holds the line for a notice of its own.
+            gate.BeginWrite();
+            const std::wstring line =
+                ComposeStatusLine(pWrapper->m_dwType.load(), pWrapper->m_dwStatus.load(), nDots);
+            ::SetWindowTextW(hStatusText, line.c_str());
+            gate.EndWrite();
+            nDots = NextDotCount(nDots);
+        }
+        SleepFor(kStatusTickMs);
+    }
 }

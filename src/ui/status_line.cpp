@@ -57,3 +57,37 @@ int NextDotCount(int nDots) { return nDots >= kMaxDotCount ? kFirstDotCount : nD
 std::wstring ComposeStatusLine(std::uint32_t dwType, std::uint32_t dwStatus, int nDots) {
     return PrefixText(dwType) + StageTextOf(dwStatus) + std::wstring(nDots, L'.');
 }
+
+void StatusTextGate::BeginWrite() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_bHeld; });
+    m_bWriting = true;
+}
+
+void StatusTextGate::EndWrite() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bWriting = false;
+    }
+    m_changed.notify_all();
+}
+
+void StatusTextGate::Hold() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_bHeld = true;
+    m_changed.wait(lock, [this] { return !m_bWriting; });
+}
+
+void StatusTextGate::Release() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bHeld = false;
+    }
+    m_changed.notify_all();
+}
+
+StatusTextGate& TheStatusTextGate() {
+    // Never destroyed: the status-text thread may still use it while the process exits.
+    static StatusTextGate* const pGate = new StatusTextGate;
+    return *pGate;
+}

@@ -4,10 +4,7 @@
 # the other (the Windows build under Wine). Both builds' command lines are checked as well.
 # usage: package_cross.sh HOST_QERV_PACK WIN_QERV_PACK_EXE
 set -euo pipefail
-if [ $# -ne 2 ]; then
-  echo "usage: $0 HOST_QERV_PACK WIN_QERV_PACK_EXE" >&2
-  exit 2
-fi
+[ $# -eq 2 ] || { echo "usage: $0 HOST_QERV_PACK WIN_QERV_PACK_EXE" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 host=$1
@@ -21,6 +18,7 @@ trap 'rm -rf "$work"' EXIT
 
 winpath() { echo "Z:${1//\//\\}"; }
 win_pack() { "$root/scripts/wine-run.sh" "$win" "$@" >/dev/null; }
+same() { cmp "$1" "$2" || { echo "FAIL: $3"; exit 1; }; }
 
 # Sizes around the 16-byte masking pattern and the 40,960-byte pieces; key bytes that are
 # multiples of 8 (no rotation), all ones, mixed.
@@ -30,18 +28,18 @@ for size in 1 17 40933 300001; do
     what="$size bytes, key $key"
     "$host" pack "$work/installer" "$work/host.pkg" --key "$key" >/dev/null
     win_pack pack "$(winpath "$work/installer")" "$(winpath "$work/win.pkg")" --key "$key"
-    cmp "$work/host.pkg" "$work/win.pkg" || { echo "FAIL: packages differ ($what)"; exit 1; }
+    same "$work/host.pkg" "$work/win.pkg" "packages differ ($what)"
 
     win_pack unpack "$(winpath "$work/host.pkg")" "$(winpath "$work/from-host")"
-    cmp "$work/installer" "$work/from-host" || { echo "FAIL: host -> Windows ($what)"; exit 1; }
+    same "$work/installer" "$work/from-host" "host -> Windows ($what)"
     "$host" unpack "$work/win.pkg" "$work/from-win" >/dev/null
-    cmp "$work/installer" "$work/from-win" || { echo "FAIL: Windows -> host ($what)"; exit 1; }
+    same "$work/installer" "$work/from-win" "Windows -> host ($what)"
     rm -f "$work/win.pkg" "$work/from-host" "$work/from-win"
   done
   # A random key from the Windows build, decoded on the host.
   win_pack pack "$(winpath "$work/installer")" "$(winpath "$work/win.pkg")"
   "$host" unpack "$work/win.pkg" "$work/from-win" >/dev/null
-  cmp "$work/installer" "$work/from-win" || { echo "FAIL: Windows -> host ($size bytes)"; exit 1; }
+  same "$work/installer" "$work/from-win" "Windows -> host ($size bytes)"
   rm -f "$work/from-host" "$work/from-win" "$work/win.pkg"
 done
 echo "packages: host and Windows builds agree"

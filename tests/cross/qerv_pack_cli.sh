@@ -11,6 +11,7 @@ wine=${2:-}
 work=$(mktemp -d /tmp/qerv-cli.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # A path as the tool sees it.
 p() { if [ -n "$wine" ]; then echo "Z:${1//\//\\}"; else echo "$1"; fi; }
@@ -30,9 +31,8 @@ expect() {
   run "$@"
   local got=$?
   if [ "$got" -ne "$code" ] || ! grep -qF -- "$text" "$work/stdout" "$work/stderr"; then
-    echo "FAIL: qerv-pack $* gave $got (wanted $code with '$text')"
+    fail "qerv-pack $* gave $got (wanted $code with '$text')"
     sed 's/^/  | /' "$work/stdout" "$work/stderr"
-    failures=$((failures + 1))
   fi
 }
 
@@ -58,24 +58,22 @@ expect 2 "unpack takes PACKAGE and OUT" unpack "$pkg"
 expect 1 "cannot open the installer" pack "$(p "$work/missing")" "$pkg"
 expect 1 "is empty" pack "$(p "$work/empty")" "$pkg"
 expect 1 "more than the 209715172 that fit" pack "$(p "$work/too-big")" "$pkg"
-[ -e "$work/pkg" ] && { echo "FAIL: a refused installer left a package"; failures=$((failures + 1)); }
+[ -e "$work/pkg" ] && fail "a refused installer left a package"
 
 expect 0 "with key 01020304" pack --key 01020304 "$in" "$pkg"
-if [ "$(od -An -tx1 -j4 -N4 "$work/pkg" | tr -d ' \n')" != 01020304 ]; then
-  echo "FAIL: the key is not stored in the order it is written"
-  failures=$((failures + 1))
-fi
+[ "$(od -An -tx1 -j4 -N4 "$work/pkg" | tr -d ' \n')" = 01020304 ] ||
+  fail "the key is not stored in the order it is written"
 expect 0 "digest: matches" inspect "$pkg"
 expect 0 "key:    01020304" inspect "$pkg"
 expect 0 "result 0: installer written" unpack "$pkg" "$(p "$work/out")"
-cmp -s "$work/installer" "$work/out" || { echo "FAIL: unpack differs"; failures=$((failures + 1)); }
+cmp -s "$work/installer" "$work/out" || fail "unpack differs"
 
 # One changed payload byte.
 cp "$work/pkg" "$work/bad"
 printf '\x55' | dd of="$work/bad" bs=1 seek=2000 conv=notrunc status=none
 expect 1 "digest: differs" inspect "$(p "$work/bad")"
 expect 1 "result 6:" unpack "$(p "$work/bad")" "$(p "$work/out-bad")"
-[ -e "$work/out-bad" ] && { echo "FAIL: a mismatch left an output"; failures=$((failures + 1)); }
+[ -e "$work/out-bad" ] && fail "a mismatch left an output"
 head -c 10 "$work/pkg" >"$work/short"
 expect 1 "too few for a package header" inspect "$(p "$work/short")"
 expect 1 "cannot open the package" inspect "$(p "$work/missing")"

@@ -74,7 +74,6 @@ def registry(wine):
 
 @pytest.fixture
 def setup_folder(wine, request):
-    """A fresh program folder in the prefix, holding a copy of the setup."""
     name = re.sub(r"[^A-Za-z0-9]+", "-", request.node.name)[:60].strip("-")
     folder = wine.drive_c / "qerv-e2e" / name
     shutil.rmtree(folder, ignore_errors=True)
@@ -103,7 +102,6 @@ def start_setup(wine, setup_folder):
 
 @pytest.fixture
 def windows(wine):
-    """The setup's windows, watched from before the test's first run."""
     watch = WindowWatch(wine)
     yield watch
     watch.stop()
@@ -111,5 +109,4 @@ def windows(wine):
 
 @pytest.fixture
 def trace_log(wine):
-    """The download trace log's lines written during the test."""
     return download_log_from_now(wine)

@@ -28,28 +28,26 @@ DEFAULT_PROXY = "WrapperOpen type WinHTTP_Download_Type_By_Default_Proxy"
 def winhttp_settings(proxy):
     """WinHTTP's default proxy as "netsh winhttp set proxy" stores it: version 0x18, a counter,
     the flags (direct and proxy), then the proxy list and the bypass list, each with its length."""
-    text = proxy.encode("ascii")
-    return struct.pack("<IIII", 0x18, 0, 3, len(text)) + text + struct.pack("<I", 0)
+    return struct.pack("<IIII", 0x18, 0, 3, len(proxy)) + proxy.encode() + struct.pack("<I", 0)
 
 
 def ie_settings(proxy):
-    """Internet Explorer's connection settings as its options dialog stores them: version 0x46,
-    a counter, the flags (direct and proxy, no automatic detection), the proxy list, the bypass
-    list and the configuration script address, each with its length, then reserved bytes."""
-    text = proxy.encode("ascii")
-    return (struct.pack("<IIII", 0x46, 0, 3, len(text)) + text + struct.pack("<II", 0, 0)
-            + bytes(32))
+    """Internet Explorer's connection settings as its options dialog stores them: as WinHTTP's
+    (version 0x46, no automatic detection), then an empty configuration script address and
+    reserved bytes."""
+    return (struct.pack("<IIII", 0x46, 0, 3, len(proxy)) + proxy.encode()
+            + struct.pack("<II", 0, 0) + bytes(32))
 
 
 def wrapper_opens(log_lines):
     return [line.split(",")[0] for line in log_lines if line.startswith("WrapperOpen type ")]
 
 
-def notices_in_order(texts):
+def notices(texts):
     return [text for text in texts if text in (SWITCH_TO_IE_PROXY, SWITCH_TO_DEFAULT_PROXY)]
 
 
-@pytest.mark.parametrize("settings, notices, attempts, winhttp_sessions", [
+@pytest.mark.parametrize("settings, expected_notices, attempts, winhttp_sessions", [
     # The user's Internet Explorer proxy: the third attempt, through libcurl, which takes the
     # proxy list from those settings.
     pytest.param((IE_CONNECTIONS, "DefaultConnectionSettings", ie_settings), [SWITCH_TO_IE_PROXY],
@@ -60,8 +58,8 @@ def notices_in_order(texts):
                  [DIRECT, DIRECT, IE_PROXY, IE_PROXY, DEFAULT_PROXY], id="default-proxy"),
 ])
 def test_direct_attempts_fail_and_a_proxy_works(servers, registry, publish, windows, start_setup,
-                                                trace_log, settings, notices, attempts,
-                                                winhttp_sessions):
+                                                trace_log, settings, expected_notices,
+                                                attempts, winhttp_sessions):
     key, name, encode = settings
     proxy = f"127.0.0.1:{servers['QERV_TEST_PROXY_PORT']}"
     # Internet Explorer's settings live in the user's own hive, which has one view only. WinHTTP
@@ -74,7 +72,7 @@ def test_direct_attempts_fail_and_a_proxy_works(servers, registry, publish, wind
     assert run.wait() == 0
 
     texts = windows.status_texts()
-    assert notices_in_order(texts) == notices
+    assert notices(texts) == expected_notices
     assert texts[-1] == COMPLETED
     if DEFAULT_PROXY in winhttp_sessions:
         assert any(text.startswith(DEFAULT_PROXY_PREFIX) for text in texts)
@@ -94,8 +92,8 @@ def break_package(package, how):
         package.write_bytes(bytes(data))
 
 
-def decode_failed(run):
-    return any(text.startswith("MoveFileEx eror: ") for text in run.traces)
+def traced(run, prefix):
+    return any(text.startswith(prefix) for text in run.traces)
 
 
 @pytest.mark.parametrize("broken", [None, "no-header", "digest-mismatch"],
@@ -112,14 +110,13 @@ def test_failure_is_shown_when_nothing_is_left(display, windows, start_setup, tr
     assert not run.download_folder().exists()
     if broken:
         # Nothing was started.
-        assert decode_failed(run)
-        assert not any(text.startswith("szProcessPath") for text in run.traces)
+        assert traced(run, "MoveFileEx eror: ") and not traced(run, "szProcessPath")
     else:
         assert box_icon(display, box) == "error"
         assert visible_dialog(shown)["progress"] == 0
         assert "pqrlo - 1: bRet = 0" in run.traces
         texts = windows.status_texts()
-        assert notices_in_order(texts) == [SWITCH_TO_IE_PROXY, SWITCH_TO_DEFAULT_PROXY]
+        assert notices(texts) == [SWITCH_TO_IE_PROXY, SWITCH_TO_DEFAULT_PROXY]
         assert texts[-1] == FAILED
         assert run.traces.count("Start DownloadThread") == 6
         log = trace_log()
@@ -144,8 +141,7 @@ def test_failure_in_a_hidden_run_is_only_traced(registry, publish, windows, star
     assert run.wait(timeout=90) == 0
 
     assert run.traces[-1] == FAILED_ENGLISH
-    if broken:
-        assert decode_failed(run)
+    assert traced(run, "MoveFileEx eror: ") == bool(broken)
     assert not run.download_folder().exists()
     assert not (run.folder / "SetupB.exe").exists()
     assert not windows.any_box()

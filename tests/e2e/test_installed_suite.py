@@ -63,7 +63,7 @@ def test_installed_suite_offers_its_uninstaller(wine, display, registry, install
     run_once = wine.reg_query(RUN_ONCE, "QervSetup")
     record = install_folder / "QervUnst.exe.cmdline"
     if choice == "OK":
-        assert run_once == wine.windows_path(run.folder / "QervSetupOnline.exe")
+        assert run_once == f'"{wine.windows_path(run.folder / "QervSetupOnline.exe")}"'
         command_line, current = read_recorded(wait_for_file(record))
         assert command_line.endswith(" /Silent")
         assert wine.windows_path(install_folder / "QervUnst.exe") in command_line

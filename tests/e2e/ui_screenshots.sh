@@ -21,10 +21,7 @@ done
 Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-  [ -e "/tmp/.X11-unix/X$display" ] && break
-  sleep 0.1
-done
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 export DISPLAY=":$display"
 
 # A Wine prefix of its own, where Wine draws the window frames itself: the private display has no
@@ -32,9 +29,8 @@ export DISPLAY=":$display"
 export QERV_WINEPREFIX=${QERV_WINEPREFIX:-$build/wineprefix-screenshots}
 "$root/scripts/wine-run.sh" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null
 
-# The program sees the output folder through Wine's drive Z:, the Unix root.
-# Only the screenshot cases, chosen through the environment: the dialog's checks depend on
-# whether the program was given an argument.
+# Only the screenshot cases, chosen through the environment (the dialog's checks depend on whether
+# the program was given an argument); it sees the output folder through Wine's drive Z:.
 GTEST_FILTER='Screenshots.*' QERV_UI_SCREENSHOT_DIR="Z:${out//\//\\}" \
   "$root/scripts/wine-run.sh" "$program" &
 program_pid=$!

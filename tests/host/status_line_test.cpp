@@ -48,12 +48,4 @@ TEST(StatusLine, EveryTypeAndStatusInEveryLanguage) {
     }
 }
 
-TEST(StatusLineDots, CountOneToThreeThenAgain) {
-    std::vector<int> counts;
-    for (int i = 0, nDots = kFirstDotCount; i < 7; ++i, nDots = NextDotCount(nDots)) {
-        counts.push_back(nDots);
-    }
-    EXPECT_EQ(counts, (std::vector<int>{1, 2, 3, 1, 2, 3, 1}));
-}
-
 }  // namespace

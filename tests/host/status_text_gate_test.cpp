@@ -1,6 +1,6 @@
 // The worker's hold on the status line: it waits for a write under way, and stops later writes
 // until released.
-#include "ui/status_text_gate.h"
+#include "ui/status_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,12 @@
 #!/usr/bin/python3
-"""Checks the shape of a built Windows program without running it: the machine it is built for,
-PE32 or PE32+, the GUI subsystem, that it needs no DLL beyond the system's (the C and C++
-runtimes and the thread library are linked in statically), and, given a list of the functions
-that Windows Vista has, that it imports no other.
+"""Checks a built Windows program without running it: its machine, PE32 or PE32+, the GUI
+subsystem, no DLL beyond the system's (the runtimes are linked in statically), and, given the
+list of functions that Windows Vista has ("DLL: function..." lines, # comments), no other import.
 
   pe_shape.py PROGRAM x86|x64 [VISTA_FUNCTIONS]
 
-VISTA_FUNCTIONS lists one DLL!function a line (# starts a comment), each checked against Vista's
-own export tables when it was added. Prints what it found and exits non-zero on any mismatch."""
+Prints what it found and exits non-zero on any mismatch."""
+import re
 import struct
 import sys
 from pathlib import Path
@@ -16,6 +15,14 @@ MACHINES = {"x86": (0x14C, 0x10B), "x64": (0x8664, 0x20B)}
 SUBSYSTEM_GUI = 2
 # DLLs a mingw build would need if a runtime were not linked statically.
 RUNTIME_DLLS = ("libstdc++", "libgcc", "libwinpthread", "libssp")
+# The known DLLs of Windows Vista and later, and the common controls, which the manifest binds to
+# the side-by-side assembly.
+KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "imm32.dll",
+              "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll", "ole32.dll",
+              "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "setupapi.dll", "shell32.dll",
+              "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll", "comctl32.dll"}
+LATE_DLLS = {"winhttp.dll", "version.dll", "crypt32.dll", "bcrypt.dll"}
+DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA = 0x40, 0x100, 0x20
 
 
 class Pe:
@@ -52,6 +59,18 @@ class Pe:
         start = self.offset(rva)
         return self.data[start:self.data.index(b"\0", start)].decode("ascii")
 
+    def late_import_names(self):
+        """The names that the import section holds beyond the static imports: the functions and
+        DLLs of the late (delay-loaded) imports, which GNU ld places there as well."""
+        for name, vaddr, size, raddr in self.sections:
+            if name == b".idata":
+                raw = self.data[raddr:raddr + size]
+                # Names of hint/name entries start on an even address after their 2-byte hint.
+                return {m.group().decode()
+                        for m in re.finditer(rb"(?<=[\0-\xff]{2})[A-Za-z_][A-Za-z0-9_.@]{3,}(?=\0)", raw)
+                        if (vaddr + m.start()) % 2 == 0 and re.search(rb"[a-z]", m.group())}
+        return set()
+
     def imports(self):
         """{DLL name: [function names, or #ordinal]} of the import directory."""
         rva, _ = self.directories[1]
@@ -78,9 +97,6 @@ class Pe:
             entry += 20
         return found
 
-    def imported_dlls(self):
-        return list(self.imports())
-
 
 def main():
     program, arch = Path(sys.argv[1]), sys.argv[2]
@@ -93,21 +109,37 @@ def main():
         problems.append(f"optional header magic {pe.magic:#x}, expected {magic:#x}")
     if pe.subsystem != SUBSYSTEM_GUI:
         problems.append(f"subsystem {pe.subsystem}, expected the GUI subsystem")
-    dlls = pe.imported_dlls()
+    dlls = list(pe.imports())
     runtime = [d for d in dlls if d.lower().startswith(RUNTIME_DLLS)]
     if runtime:
         problems.append(f"needs runtime DLLs: {', '.join(runtime)}")
     print(f"{program.name}: {'PE32' if pe.magic == 0x10B else 'PE32+'} {arch}, "
           f"subsystem {pe.subsystem}, imports {', '.join(dlls)}")
+    unknown_dlls = [d for d in dlls if d.lower() not in KNOWN_DLLS]
+    if unknown_dlls:
+        problems.append(f"imports DLLs that are not known DLLs: {', '.join(unknown_dlls)}")
+    static_names = {name.lower() for functions in pe.imports().values() for name in functions}
+    static_names |= {d.lower() for d in dlls}
+    late = {n for n in pe.late_import_names() if n.lower() not in static_names}
+    late_dlls = {n.lower() for n in late if n.lower().endswith(".dll")}
+    if not late_dlls <= LATE_DLLS:
+        problems.append(f"imports late from unexpected DLLs: {', '.join(sorted(late_dlls - LATE_DLLS))}")
+    flags = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if arch == "x64" else 0)
+    if pe.dll_characteristics & flags != flags:
+        problems.append(f"DLL characteristics {pe.dll_characteristics:#x} lack {flags:#x}")
     if len(sys.argv) > 3:
         known = set()
         for line in Path(sys.argv[3]).read_text().splitlines():
-            line = line.split("#", 1)[0].strip()
-            if line:
-                known.add(line.lower())
+            dll, _, functions = line.split("#", 1)[0].partition(":")
+            known.update(f"{dll.strip()}!{name}".lower() for name in functions.split())
         imported = [f"{dll}!{function}" for dll, functions in pe.imports().items()
                     for function in functions]
         unknown = [name for name in imported if name.lower() not in known]
+        # A late import's DLL is not recorded beside its name here: it must be known in any.
+        known_anywhere = {name.split("!", 1)[1] for name in known}
+        late_functions = sorted(n for n in late if not n.lower().endswith(".dll"))
+        unknown += [f"(late) {n}" for n in late_functions if n.lower() not in known_anywhere]
+        imported += late_functions
         if unknown:
             problems.append("imports not known to be in Windows Vista: " + ", ".join(unknown))
         print(f"{len(imported)} imported functions, {len(imported) - len(unknown)} known in Vista")

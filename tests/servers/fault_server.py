@@ -12,6 +12,8 @@ Paths:
   /status/CODE                   answers CODE with a short body
   /auth/TOTAL                    401 with Basic until the request carries credentials, then the body
   /slow/TOTAL/PERSEC             sends TOTAL bytes at PERSEC bytes a second
+  /loop/N                        302 to /loop/N+1 on the same server, for ever
+  /tohttp/TOTAL                  302 to /ok/TOTAL on the plain HTTP server
 Listens on 127.0.0.1 only and ends by itself after --lifetime seconds.
 """
 import argparse
@@ -28,6 +30,19 @@ def body(start, length):
     return bytes(((i * 7 + 3) & 0xFF) for i in range(start, start + length))
 
 
+# (announced length or None, bytes sent) of each body fault by its path and number of arguments.
+BODIES = {
+    ("ok", 1): lambda a: (a[0], a[0]),
+    ("stall", 2): lambda a: (a[1], a[0]),
+    ("close", 2): lambda a: (a[1], a[0]),
+    ("surplus", 2): lambda a: (a[0], a[0] + a[1]),
+    ("nolength", 1): lambda a: (None, a[0]),
+    ("zerolength", 0): lambda a: (0, 0),
+    ("auth", 1): lambda a: (a[0], a[0]),
+    ("slow", 2): lambda a: (a[0], a[0]),
+}
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -35,77 +50,46 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if os.environ.get("QERV_FAULT_SERVER_LOG"):
             sys.stderr.write("fault-server: " + (fmt % args) + "\n")
 
-    def headers_for(self, code, length=None, extra=()):
-        self.send_response(code)
-        self.send_header("Content-Type", "application/octet-stream")
-        if length is not None:
-            self.send_header("Content-Length", str(length))
-        for name, value in extra:
-            self.send_header(name, value)
-        self.end_headers()
-
-    def send_body(self, total, chunk=65536):
-        sent = 0
-        while sent < total:
-            n = min(chunk, total - sent)
-            self.wfile.write(body(sent, n))
-            sent += n
-        self.wfile.flush()
-
     def do_GET(self):
         parts = [p for p in self.path.split("?")[0].split("/") if p]
         try:
             mode, args = parts[0], [int(a) for a in parts[1:]]
         except (IndexError, ValueError):
             mode, args = "", []
-        if mode == "ok" and len(args) == 1:
-            self.headers_for(200, args[0])
-            self.send_body(args[0])
-        elif mode == "stall" and len(args) == 2:
-            self.headers_for(200, args[1])
-            self.send_body(args[0])
+        code, text, headers = 200, b"", []
+        if (mode, len(args)) == ("status", 1):
+            code, text = args[0], b"status page\n"
+        elif (mode, len(args)) in (("loop", 1), ("tohttp", 1)):
+            code, text = 302, b"moved\n"
+            target = (f"/loop/{args[0] + 1}" if mode == "loop" else
+                      f"http://127.0.0.1:{self.server.plain_port}/ok/{args[0]}")
+            headers.append(("Location", target))
+        elif mode == "auth" and not self.headers.get("Authorization"):
+            code, text = 401, b"authenticate\n"
+            headers.append(("WWW-Authenticate", 'Basic realm="qerv"'))
+        elif (mode, len(args)) not in BODIES:
+            code, text = 404, b"unknown fault\n"
+        announced, sent = (len(text), 0) if text else BODIES[mode, len(args)](args)
+        if mode in ("close", "surplus", "nolength"):
+            headers.append(("Connection", "close"))
+            self.close_connection = True
+        self.send_response(code)
+        self.send_header("Content-Type", "application/octet-stream")
+        if announced is not None:
+            headers.append(("Content-Length", str(announced)))
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(text)
+        # A slow body comes in pieces of PERSEC bytes a second apart.
+        chunk, pause = (args[1], 1) if mode == "slow" else (65536, 0)
+        for start in range(0, sent, chunk):
+            if start:
+                time.sleep(pause)
+            self.wfile.write(body(start, min(chunk, sent - start)))
+            self.wfile.flush()
+        if mode == "stall":
             time.sleep(self.server.lifetime)
-        elif mode == "close" and len(args) == 2:
-            self.headers_for(200, args[1], [("Connection", "close")])
-            self.send_body(args[0])
-            self.close_connection = True
-        elif mode == "surplus" and len(args) == 2:
-            self.headers_for(200, args[0], [("Connection", "close")])
-            self.send_body(args[0] + args[1])
-            self.close_connection = True
-        elif mode == "nolength" and len(args) == 1:
-            self.headers_for(200, None, [("Connection", "close")])
-            self.send_body(args[0])
-            self.close_connection = True
-        elif mode == "zerolength":
-            self.headers_for(200, 0)
-        elif mode == "status" and len(args) == 1:
-            text = b"status page\n"
-            self.headers_for(args[0], len(text))
-            self.wfile.write(text)
-        elif mode == "auth" and len(args) == 1:
-            if self.headers.get("Authorization"):
-                self.headers_for(200, args[0])
-                self.send_body(args[0])
-            else:
-                text = b"authenticate\n"
-                self.headers_for(401, len(text), [("WWW-Authenticate", 'Basic realm="qerv"')])
-                self.wfile.write(text)
-        elif mode == "slow" and len(args) == 2:
-            total, per_second = args
-            self.headers_for(200, total)
-            sent = 0
-            while sent < total:
-                n = min(per_second, total - sent)
-                self.wfile.write(body(sent, n))
-                self.wfile.flush()
-                sent += n
-                if sent < total:
-                    time.sleep(1)
-        else:
-            text = b"unknown fault\n"
-            self.headers_for(404, len(text))
-            self.wfile.write(text)
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -128,6 +112,7 @@ def main():
     secure.socket = context.wrap_socket(secure.socket, server_side=True)
     for server in (plain, secure):
         server.lifetime = options.lifetime
+        server.plain_port = plain.server_address[1]
         threading.Thread(target=server.serve_forever, daemon=True).start()
     with open(options.port_file + ".tmp", "w") as f:
         f.write(f"{plain.server_address[1]} {secure.server_address[1]}\n")

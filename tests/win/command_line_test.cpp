@@ -11,15 +11,9 @@
 
 namespace {
 
-struct ProbeResult {
-    bool bRan = false;
-    std::wstring first;
-    std::wstring all;
-};
-
-// Starts the probe program with the given text after its quoted path and returns what it saw.
-ProbeResult RunProbe(const std::wstring& tail) {
-    ProbeResult result;
+// Starts the probe program with the given text after its quoted path: what it saw, the first
+// argument and all of them on two lines, or "(not run)".
+std::wstring RunProbe(const std::wstring& tail) {
     testsupport::TempDir dir;
     const std::wstring out = dir.File(L"args.txt");
     SetEnvironmentVariableW(L"QERV_ARGS_PROBE_OUT", out.c_str());
@@ -34,7 +28,7 @@ ProbeResult RunProbe(const std::wstring& tail) {
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
-        return result;
+        return L"(not run)";
     }
     const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
     DWORD exitCode = 1;
@@ -44,25 +38,18 @@ ProbeResult RunProbe(const std::wstring& tail) {
 
     std::vector<unsigned char> bytes;
     if (waited != WAIT_OBJECT_0 || exitCode != 0 || !testsupport::ReadBytes(out, &bytes)) {
-        return result;
+        return L"(not run)";
     }
-    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()),
-                            bytes.size() / sizeof(wchar_t));
-    const std::size_t split = text.find(L'\n');
-    if (split == std::wstring::npos) return result;
-    result.bRan = true;
-    result.first = text.substr(0, split);
-    result.all = text.substr(split + 1);
-    return result;
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()),
+                        bytes.size() / sizeof(wchar_t));
 }
 
 TEST(CommandLine, FirstAndAllArgumentsOfAStartedProgram) {
-    struct Case {
+    const struct {
         const wchar_t* szTail;
         const wchar_t* szFirst;
         const wchar_t* szAll;
-    };
-    const Case kCases[] = {
+    } kCases[] = {
         {L"a \"b c\" d", L"a", L"a b c d"},
         {L"", L"", L""},
         {L"\"only one\"", L"only one", L"only one"},
@@ -70,12 +57,9 @@ TEST(CommandLine, FirstAndAllArgumentsOfAStartedProgram) {
         {L"\"\" x", L"", L" x"},
         {L"a\\\"b", L"a\"b", L"a\"b"},
     };
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(testing::Message() << "tail: " << c.szTail);
-        const ProbeResult result = RunProbe(c.szTail);
-        ASSERT_TRUE(result.bRan);
-        EXPECT_EQ(result.first, c.szFirst);
-        EXPECT_EQ(result.all, c.szAll);
+    for (const auto& c : kCases) {
+        EXPECT_EQ(RunProbe(c.szTail), std::wstring(c.szFirst) + L'\n' + c.szAll)
+            << "tail: " << c.szTail;
     }
 }
 

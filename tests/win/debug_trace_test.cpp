@@ -19,10 +19,9 @@ class DebugTraceTest : public ::testing::Test {
 TEST_F(DebugTraceTest, PercentSTakesAWideString) {
     DebugTrace(L"szProcessPath: %s", L"\"C:\\T\u1EA3i\\SetupB.exe\"  x");
     DebugTrace(L"[%d] %s=%lu", -7, L"dwStatus", 1001UL);
-    const std::vector<std::wstring> lines = traces.Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], L"szProcessPath: \"C:\\T\u1EA3i\\SetupB.exe\"  x");
-    EXPECT_EQ(lines[1], L"[-7] dwStatus=1001");
+    EXPECT_EQ(traces.Lines(),
+              (std::vector<std::wstring>{L"szProcessPath: \"C:\\T\u1EA3i\\SetupB.exe\"  x",
+                                         L"[-7] dwStatus=1001"}));
 }
 
 // A trace between a failed step and the read of its code leaves the code as it was.
@@ -40,9 +39,7 @@ TEST_F(DebugTraceTest, OverlongLineIsCutToTheBuffer) {
         traces.Clear();
         const std::wstring text(length, L'z');
         DebugTrace(L"%s", text.c_str());
-        const std::vector<std::wstring> lines = traces.Lines();
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_EQ(lines[0], text.substr(0, kKept)) << length;
+        EXPECT_EQ(traces.Lines(), std::vector<std::wstring>{text.substr(0, kKept)}) << length;
     }
 }
 

@@ -22,24 +22,18 @@ FileVersionStrings MarkedStrings() {
     return strings;
 }
 
-struct VersionCase {
-    const wchar_t* szFixture;
-    std::wstring companyName;
-    std::wstring fileDescription;
-    std::wstring fileVersion;
-    std::wstring legalCopyright;
-    std::wstring productName;
-};
-
 TEST(ReadFileVersionStrings, ReadsTheStringsOfTheFirstTranslation) {
-    const VersionCase kCases[] = {
+    const struct {
+        const wchar_t* szFixture;
+        std::wstring companyName, fileDescription, fileVersion, legalCopyright, productName;
+    } kCases[] = {
         {L"fixture_versioned", L"Fixture Company", L"Fixture with every version string", L"1.2.3.4",
          L"Copyright (C) Fixture Authors", L"Fixture Product"},
         // No "LegalCopyright"; a 259-character text fits its field, a 260-character one does not.
         {L"fixture_version_partial", std::wstring(259, L'C'), L"", L"9.0.0.1", L"",
          L"S\u1EA3n ph\u1EA9m"},
     };
-    for (const VersionCase& c : kCases) {
+    for (const auto& c : kCases) {
         SCOPED_TRACE(testing::Message() << c.szFixture);
         FileVersionStrings strings = MarkedStrings();
         ASSERT_EQ(ReadFileVersionStrings(Fixture(c.szFixture).c_str(), &strings), 1);
@@ -52,24 +46,16 @@ TEST(ReadFileVersionStrings, ReadsTheStringsOfTheFirstTranslation) {
 }
 
 TEST(ReadFileVersionStrings, FailsWithoutAVersionResourceAndClearsTheOutput) {
-    const std::wstring kPaths[] = {
-        Fixture(L"fixture_recorder"),
-        Fixture(L"no_such_fixture"),
-    };
-    for (const std::wstring& path : kPaths) {
+    for (const std::wstring& path : {Fixture(L"fixture_recorder"), Fixture(L"no_such_fixture")}) {
         FileVersionStrings strings = MarkedStrings();
         EXPECT_EQ(ReadFileVersionStrings(path.c_str(), &strings), 0) << path;
         EXPECT_EQ(strings.szCompanyName[0], L'\0');
         EXPECT_EQ(strings.szProductName[kVersionFieldChars - 2], L'\0');
     }
-}
-
-TEST(ReadFileVersionStrings, NullArgumentsFail) {
     FileVersionStrings strings = MarkedStrings();
     EXPECT_EQ(ReadFileVersionStrings(nullptr, &strings), 0);
     EXPECT_EQ(strings.szFileVersion[0], L'\0');
-    const std::wstring path = Fixture(L"fixture_versioned");
-    EXPECT_EQ(ReadFileVersionStrings(path.c_str(), nullptr), 0);
+    EXPECT_EQ(ReadFileVersionStrings(Fixture(L"fixture_versioned").c_str(), nullptr), 0);
 }
 
 }  // namespace

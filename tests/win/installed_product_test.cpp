@@ -38,16 +38,6 @@ int AnswerBox(const wchar_t* szText, UINT nType) {
     return g_box.nAnswer;
 }
 
-std::wstring OwnPath() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
-}
-
-bool SameFolder(const std::wstring& a, const std::wstring& b) {
-    return lstrcmpiW(a.c_str(), b.c_str()) == 0;
-}
-
 class InstalledProductTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -76,9 +66,6 @@ class InstalledProductTest : public ::testing::Test {
             ASSERT_TRUE(testsupport::WriteBytes(folder.File(file), {}));
         }
     }
-    void Install(const wchar_t* mainExecutable, const wchar_t* missingSupportFile = nullptr) {
-        Install(suite, mainExecutable, missingSupportFile);
-    }
 
     testsupport::RegistryValueGuard installDir{kQervKey, kInstallDirValue};
     testsupport::RegistryValueGuard productName{kQervKey, kProductNameValue};
@@ -86,48 +73,34 @@ class InstalledProductTest : public ::testing::Test {
     testsupport::TempDir suite;
 };
 
-struct InstallCase {
-    const wchar_t* szMainExecutable;
-    const wchar_t* szMissingSupportFile;
-    bool bInstalled;
-};
-
 TEST_F(InstalledProductTest, CompleteInstallationNeedsOneMainExecutableAndAllSupportFiles) {
-    const InstallCase kCases[] = {
-        {L"Qer.exe", nullptr, true},
-        {L"Qerv.exe", nullptr, true},
-        {L"QervLunet.exe", nullptr, true},
-        {nullptr, nullptr, false},
-        {L"Qerv.exe", kSupportFiles[0], false},
-        {L"Qerv.exe", kSupportFiles[1], false},
-        {L"Qerv.exe", kSupportFiles[2], false},
-        {L"Qerv.exe", kSupportFiles[3], false},
-        {L"Qerv.exe", kSupportFiles[4], false},
-    };
-    for (const InstallCase& c : kCases) {
+    const auto installed = [](const wchar_t* szMain, const wchar_t* szMissing) {
         testsupport::TempDir folder;
         SetInstallDir(folder.path());
-        Install(folder, c.szMainExecutable, c.szMissingSupportFile);
-        InstalledProduct product;
-        EXPECT_EQ(product.IsInstalled(), c.bInstalled)
-            << (c.szMainExecutable ? c.szMainExecutable : L"no main executable") << ", missing "
-            << (c.szMissingSupportFile ? c.szMissingSupportFile : L"nothing");
+        Install(folder, szMain, szMissing);
+        return InstalledProduct().IsInstalled();
+    };
+    for (const wchar_t* szMain : {L"Qer.exe", L"Qerv.exe", L"QervLunet.exe"}) {
+        EXPECT_TRUE(installed(szMain, nullptr)) << szMain;
+    }
+    EXPECT_FALSE(installed(nullptr, nullptr)) << "no main executable";
+    for (const wchar_t* szMissing : kSupportFiles) {
+        EXPECT_FALSE(installed(L"Qerv.exe", szMissing)) << szMissing;
     }
 }
 
 TEST_F(InstalledProductTest, InstallFolderMustBeStoredAsAnExistingFolder) {
-    Install(L"Qerv.exe");
+    Install(suite, L"Qerv.exe");
     InstalledProduct product;
 
     testsupport::DeleteMachineValue(kQervKey, kInstallDirValue);
     EXPECT_FALSE(product.LocateFolders());
-    SetInstallDir(suite.File(L"Qerv.exe"));
-    EXPECT_FALSE(product.LocateFolders());
-    SetInstallDir(suite.File(L"missing"));
-    EXPECT_FALSE(product.LocateFolders());
-    const std::wstring expandable = suite.path();
+    for (const std::wstring& stored : {suite.File(L"Qerv.exe"), suite.File(L"missing")}) {
+        SetInstallDir(stored);
+        EXPECT_FALSE(product.LocateFolders()) << stored;
+    }
     ASSERT_TRUE(testsupport::WriteMachineValue(kQervKey, kInstallDirValue, REG_EXPAND_SZ,
-                                               testsupport::TextBytes(expandable)));
+                                               testsupport::TextBytes(suite.path())));
     EXPECT_FALSE(product.IsInstalled());
     EXPECT_EQ(product.GetVersionedInstallDir(), L"");
 
@@ -140,7 +113,7 @@ TEST_F(InstalledProductTest, InstallFolderMustBeStoredAsAnExistingFolder) {
 }
 
 TEST_F(InstalledProductTest, FilesAreLookedForInTheFolderOfTheirLocationKind) {
-    Install(L"Qerv.exe");
+    Install(suite, L"Qerv.exe");
     SetInstallDir(suite.path() + L"\\");
     InstalledProduct product;
     ASSERT_TRUE(product.LocateFolders());
@@ -154,42 +127,32 @@ TEST_F(InstalledProductTest, FilesAreLookedForInTheFolderOfTheirLocationKind) {
 }
 
 TEST_F(InstalledProductTest, VersionedInstallDirNeedsAMainExecutableWithVersionStrings) {
-    Install(L"QervLunet.exe");
+    Install(suite, L"QervLunet.exe");
     // Given back as stored, trailing backslash included.
     SetInstallDir(suite.path() + L"\\");
     EXPECT_EQ(InstalledProduct().GetVersionedInstallDir(), suite.path() + L"\\");
 
-    // The first main executable that exists is the one asked, even without a version resource.
+    // The first main executable that exists is the one asked, even without a version resource;
+    // without a versioned folder there is no box and the setup goes on.
     ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", suite.File(L"Qerv.exe")));
     EXPECT_EQ(InstalledProduct().GetVersionedInstallDir(), L"");
-}
-
-TEST_F(InstalledProductTest, NoInstallationMeansNoBoxAndGoOn) {
-    Install(L"Qerv.exe", kSupportFiles[2]);
-    EXPECT_FALSE(CheckExistingInstallation(AnswerBox));
-
-    ASSERT_TRUE(testsupport::WriteBytes(suite.File(kSupportFiles[2]), {}));
-    DeleteFileW(suite.File(L"Qerv.exe").c_str());
-    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", suite.File(L"Qerv.exe")));
     EXPECT_FALSE(CheckExistingInstallation(AnswerBox));
     EXPECT_EQ(g_box.nShown, 0);
 }
 
-struct TextCase {
-    std::int32_t nLanguage;
-    const wchar_t* szStoredName;
-    const wchar_t* szExpectedStart;
-};
-
 TEST_F(InstalledProductTest, BoxNamesTheInstalledProductAndCancelStopsWithoutActing) {
-    Install(L"Qerv.exe");
+    Install(suite, L"Qerv.exe");
     ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", suite.File(L"QervUnst.exe")));
-    const TextCase kCases[] = {
+    const struct {
+        std::int32_t nLanguage;
+        const wchar_t* szStoredName;
+        const wchar_t* szExpectedStart;
+    } kCases[] = {
         {kLanguageEnglish, L"Qerv Lunet X", L"Qerv Lunet X has already been installed"},
         {kLanguageEnglish, nullptr, L"Qerv Antivirus Software has already been installed"},
         {0, L"100% Qerv %s", L"Máy tính của bạn đã được cài sẵn 100% Qerv %s."},
     };
-    for (const TextCase& c : kCases) {
+    for (const auto& c : kCases) {
         g_nLanguage = c.nLanguage;
         if (c.szStoredName != nullptr) {
             ASSERT_TRUE(
@@ -209,37 +172,34 @@ TEST_F(InstalledProductTest, BoxNamesTheInstalledProductAndCancelStopsWithoutAct
     EXPECT_FALSE(testsupport::FileExists(suite.File(L"QervUnst.exe.cmdline")));
 }
 
-struct UninstallerCase {
-    bool bMainUninstaller;
-    bool bLunetUninstaller;
-    const wchar_t* szStarted;
-    const wchar_t* szArguments;
-};
-
 TEST_F(InstalledProductTest, OkRegistersRunOnceAndStartsTheEditionsUninstaller) {
-    const UninstallerCase kCases[] = {
+    const struct {
+        bool bMainUninstaller;
+        bool bLunetUninstaller;
+        const wchar_t* szStarted;
+        const wchar_t* szArguments;
+    } kCases[] = {
         {true, true, L"QervUnst.exe", L"/Silent"},
         {false, true, L"QervLunetUnst.exe", L"Silent"},
         {false, false, nullptr, nullptr},
     };
-    for (const UninstallerCase& c : kCases) {
+    for (const auto& c : kCases) {
         testsupport::TempDir folder;
         SetInstallDir(folder.path());
         Install(folder, L"Qerv.exe");
-        if (c.bMainUninstaller) {
-            ASSERT_TRUE(
-                testsupport::CopyFixture(L"fixture_recorder", folder.File(L"QervUnst.exe")));
-        }
-        if (c.bLunetUninstaller) {
-            ASSERT_TRUE(
-                testsupport::CopyFixture(L"fixture_recorder", folder.File(L"QervLunetUnst.exe")));
+        for (auto [bPresent, szName] : {std::pair(c.bMainUninstaller, L"QervUnst.exe"),
+                                        std::pair(c.bLunetUninstaller, L"QervLunetUnst.exe")}) {
+            if (bPresent) {
+                ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", folder.File(szName)));
+            }
         }
         testsupport::DeleteMachineValue(kRunOnceKey, kRunOnceValue);
         g_box = FakeBox();
         g_box.nAnswer = IDOK;
 
         EXPECT_TRUE(CheckExistingInstallation(AnswerBox));
-        EXPECT_EQ(testsupport::ReadMachineText(kRunOnceKey, kRunOnceValue), OwnPath() + L'\0');
+        EXPECT_EQ(testsupport::ReadMachineText(kRunOnceKey, kRunOnceValue),
+                  L'"' + testsupport::BesideTestProgram(L"win_unit_tests.exe") + L'"' + L'\0');
         if (c.szStarted == nullptr) continue;
         testsupport::StartRecord record;
         ASSERT_TRUE(testsupport::WaitForStartRecord(folder.File(c.szStarted), &record))
@@ -247,17 +207,20 @@ TEST_F(InstalledProductTest, OkRegistersRunOnceAndStartsTheEditionsUninstaller) 
         EXPECT_NE(record.commandLine.find(c.szStarted), std::wstring::npos);
         const std::wstring tail = std::wstring(L" ") + c.szArguments;
         EXPECT_EQ(record.commandLine.substr(record.commandLine.size() - tail.size()), tail);
-        EXPECT_TRUE(SameFolder(record.currentFolder, folder.path())) << record.currentFolder;
+        EXPECT_EQ(lstrcmpiW(record.currentFolder.c_str(), folder.path().c_str()), 0)
+            << record.currentFolder;
         // Only one uninstaller is started.
         EXPECT_FALSE(c.bMainUninstaller &&
                      testsupport::FileExists(folder.File(L"QervLunetUnst.exe.cmdline")));
     }
 }
 
+// Nor is the old edition an installation that the removal box is about.
 TEST_F(InstalledProductTest, OldEditionIsFoundByItsExecutableAlone) {
     ASSERT_TRUE(testsupport::WriteBytes(suite.File(L"Qerv2009.exe"), {}));
     EXPECT_TRUE(IsOldEditionInstalled());
     EXPECT_FALSE(CheckExistingInstallation(AnswerBox));
+    EXPECT_EQ(g_box.nShown, 0);
 
     DeleteFileW(suite.File(L"Qerv2009.exe").c_str());
     EXPECT_FALSE(IsOldEditionInstalled());

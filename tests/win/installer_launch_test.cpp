@@ -19,15 +19,14 @@
 
 namespace {
 
-// What the fakes were asked.
+// What the fakes were asked. The fake direct start always fails; the elevated one fails with
+// dwElevatedError unless that is ERROR_SUCCESS.
 struct FakeStarts {
     int nDirect = 0;
-    bool bDirectResult = false;
     int nElevated = 0;
     HWND hWndOwner = nullptr;
     std::wstring file;
     std::wstring parameters;
-    bool bElevatedResult = true;
     DWORD dwElevatedError = ERROR_SUCCESS;
     int nDeclinedShown = 0;
 };
@@ -35,7 +34,7 @@ FakeStarts g_fake;
 
 bool FakeDirect(wchar_t*) {
     ++g_fake.nDirect;
-    return g_fake.bDirectResult;
+    return false;
 }
 
 bool FakeElevated(HWND hWndOwner, const wchar_t* szFile, const wchar_t* szParameters,
@@ -44,8 +43,8 @@ bool FakeElevated(HWND hWndOwner, const wchar_t* szFile, const wchar_t* szParame
     g_fake.hWndOwner = hWndOwner;
     g_fake.file = szFile;
     g_fake.parameters = szParameters;
-    if (!g_fake.bElevatedResult) *pdwError = g_fake.dwElevatedError;
-    return g_fake.bElevatedResult;
+    *pdwError = g_fake.dwElevatedError;
+    return g_fake.dwElevatedError == ERROR_SUCCESS;
 }
 
 void FakeDeclinedBox() { ++g_fake.nDeclinedShown; }
@@ -61,19 +60,24 @@ class LaunchTest : public ::testing::Test {
         g_fake = FakeStarts();
         g_nLanguage = 0;
         paths.downloadFolder = downloads.File(L"0A3F.tmp");
-        ASSERT_TRUE(CreateDirectoryW(paths.downloadFolder.c_str(), nullptr));
+        // Made again for each case of a table; a folder that a case left is used as it is.
+        CreateDirectoryW(paths.downloadFolder.c_str(), nullptr);
         paths.packageFile = paths.downloadFolder + L"\\Setup.dat";
         paths.decodedFile = paths.downloadFolder + L"\\DeSetup.dat";
         paths.installerFile = paths.downloadFolder + L"\\SetupB.exe";
         paths.programFolder = program.path();
         ASSERT_TRUE(testsupport::WriteBytes(paths.packageFile, {'H', 'C', 'S', 'I'}));
         ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", paths.installerFile));
+        ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", besideProgram));
         // Nothing scheduled by an earlier run may be mistaken for this test's.
-        testsupport::DeleteMachineValue(testsupport::kSessionManagerKey,
-                                        testsupport::kPendingValue);
+        ForgetScheduled();
     }
     void TearDown() override { g_nLanguage = 0; }
 
+    static void ForgetScheduled() {
+        testsupport::DeleteMachineValue(testsupport::kSessionManagerKey,
+                                        testsupport::kPendingValue);
+    }
     std::vector<std::wstring> AllFourScheduled() const {
         return {paths.installerFile, paths.packageFile, paths.installerFile, paths.downloadFolder};
     }
@@ -85,121 +89,103 @@ class LaunchTest : public ::testing::Test {
                                             testsupport::kPendingValue};
     testsupport::TempDir downloads;
     testsupport::TempDir program;
+    const std::wstring besideProgram = program.File(L"SetupB.exe");
     SetupPaths paths;
     std::wstring sArgumentFist;
     bool bSetupOnly = false;
     RecordingView view;
 };
 
-struct DirectCase {
-    std::int32_t nLanguage;
-    const wchar_t* szFirstArgument;
-    const wchar_t* szAfterPath;
-};
-
+// Nothing is removed now; everything at the next restart. In set-up-only mode the installer next
+// to the program is started, and only it and the download folder are scheduled.
 TEST_F(LaunchTest, DirectStartGetsQuotedPathFirstArgumentAndLanguageWord) {
-    const DirectCase kCases[] = {
-        {0, L"", L"  x"},
-        {1, L"/abc", L" /abc /English"},
-        {2, L"/abc", L" /abc /Vietnamese"},
-        {0, L"a b", L" a b x"},
+    const struct {
+        std::int32_t nLanguage;
+        const wchar_t* szFirstArgument;
+        bool bSetupOnly;
+        const wchar_t* szAfterPath;
+    } kCases[] = {
+        {0, L"", false, L"  x"},
+        {1, L"/abc", false, L" /abc /English"},
+        {2, L"/abc", false, L" /abc /Vietnamese"},
+        {0, L"a b", false, L" a b x"},
+        {0, L"", true, L"  x"},
     };
-    for (const DirectCase& c : kCases) {
+    for (const auto& c : kCases) {
         SCOPED_TRACE(c.szAfterPath);
-        DeleteFileW((paths.installerFile + L".cmdline").c_str());
-        testsupport::DeleteMachineValue(testsupport::kSessionManagerKey,
-                                        testsupport::kPendingValue);
+        const std::wstring installer = c.bSetupOnly ? besideProgram : paths.installerFile;
+        DeleteFileW((installer + L".cmdline").c_str());
+        ForgetScheduled();
         g_nLanguage = c.nLanguage;
         sArgumentFist = c.szFirstArgument;
+        bSetupOnly = c.bSetupOnly;
 
         EXPECT_EQ(Launch(kRealDirectStarter), LaunchOutcome::kStartedDirectly);
         testsupport::StartRecord record;
-        ASSERT_TRUE(testsupport::WaitForStartRecord(paths.installerFile, &record));
-        EXPECT_EQ(record.commandLine, L"\"" + paths.installerFile + L"\"" + c.szAfterPath);
+        ASSERT_TRUE(testsupport::WaitForStartRecord(installer, &record));
+        EXPECT_EQ(record.commandLine, L"\"" + installer + L"\"" + c.szAfterPath);
         EXPECT_EQ(g_fake.nElevated, 0);
         EXPECT_TRUE(view.calls.empty());
-        // Nothing is removed now; everything at the next restart.
         EXPECT_TRUE(testsupport::FileExists(paths.packageFile));
-        EXPECT_EQ(testsupport::PendingRemovals(), AllFourScheduled());
+        const std::vector<std::wstring> setupOnlyScheduled = {besideProgram, paths.downloadFolder};
+        EXPECT_EQ(testsupport::PendingRemovals(),
+                  c.bSetupOnly ? setupOnlyScheduled : AllFourScheduled());
     }
 }
 
-TEST_F(LaunchTest, ElevatedStartFollowsAFailedDirectStart) {
-    g_nLanguage = 1;
-    sArgumentFist = L"/abc";
-    // The dialog's end lets the process end: everything must be removed or scheduled by then.
-    std::vector<std::wstring> scheduledAtEnd;
-    bool bPackageLeftAtEnd = true;
-    view.onCall = [&](const std::wstring& call) {
-        if (call != L"EndSetupDialog") return;
-        scheduledAtEnd = testsupport::PendingRemovals();
-        bPackageLeftAtEnd = testsupport::FileExists(paths.packageFile);
+// After a failed direct start the elevated one gets the file and the parameters. Once started,
+// what is not in use goes at once and everything is scheduled, both before the dialog is ended
+// (which lets the process end). A declined elevation tells the user and removes the files at once,
+// scheduling nothing (in set-up-only mode the installer next to the program, not the package);
+// any other failure schedules everything silently.
+TEST_F(LaunchTest, ElevatedStartAndItsFailures) {
+    const struct {
+        DWORD dwError;
+        bool bSetupOnly;
+        LaunchOutcome outcome;
+        bool bPackageLeft;
+    } kCases[] = {
+        {ERROR_SUCCESS, false, LaunchOutcome::kStartedElevated, false},
+        {ERROR_CANCELLED, false, LaunchOutcome::kElevationDeclined, false},
+        {ERROR_ACCESS_DENIED, false, LaunchOutcome::kNotStarted, true},
+        {ERROR_CANCELLED, true, LaunchOutcome::kElevationDeclined, true},
     };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.dwError);
+        SetUp();
+        g_fake.dwElevatedError = c.dwError;
+        bSetupOnly = c.bSetupOnly;
+        g_nLanguage = 1;
+        sArgumentFist = L"/abc";
+        std::vector<std::wstring> scheduledAtEnd;
+        bool bPackageLeftAtEnd = true;
+        view.calls.clear();
+        view.onCall = [&](const std::wstring& call) {
+            if (call != L"EndSetupDialog") return;
+            scheduledAtEnd = testsupport::PendingRemovals();
+            bPackageLeftAtEnd = testsupport::FileExists(paths.packageFile);
+        };
+        const bool bStarted = c.outcome == LaunchOutcome::kStartedElevated;
+        const bool bDeclined = c.outcome == LaunchOutcome::kElevationDeclined;
 
-    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kStartedElevated);
-    EXPECT_EQ(g_fake.nDirect, 1);
-    ASSERT_EQ(g_fake.nElevated, 1);
-    EXPECT_EQ(g_fake.file, paths.installerFile);
-    EXPECT_EQ(g_fake.parameters, L"/abc /English");
-    EXPECT_EQ(g_fake.hWndOwner, view.window);
-    EXPECT_EQ(view.calls, std::vector<std::wstring>{L"EndSetupDialog"});
-    EXPECT_EQ(scheduledAtEnd, AllFourScheduled());
-    EXPECT_FALSE(bPackageLeftAtEnd);
-    // What is not in use goes at once, and everything is scheduled as well.
-    EXPECT_FALSE(testsupport::FileExists(paths.packageFile));
-    EXPECT_FALSE(testsupport::FileExists(paths.installerFile));
-    EXPECT_FALSE(testsupport::FileExists(paths.downloadFolder));
-    EXPECT_EQ(testsupport::PendingRemovals(), AllFourScheduled());
-}
-
-TEST_F(LaunchTest, DeclinedElevationTellsTheUserRemovesFilesAndSchedulesNothing) {
-    g_fake.bElevatedResult = false;
-    g_fake.dwElevatedError = ERROR_CANCELLED;
-
-    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kElevationDeclined);
-    EXPECT_EQ(g_fake.nDeclinedShown, 1);
-    EXPECT_TRUE(view.calls.empty());
-    EXPECT_FALSE(testsupport::FileExists(paths.packageFile));
-
-    EXPECT_FALSE(testsupport::FileExists(paths.downloadFolder));
-    EXPECT_TRUE(testsupport::PendingRemovals().empty());
-}
-
-TEST_F(LaunchTest, OtherElevationFailureSchedulesEverythingSilently) {
-    g_fake.bElevatedResult = false;
-    g_fake.dwElevatedError = ERROR_ACCESS_DENIED;
-
-    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kNotStarted);
-    EXPECT_EQ(g_fake.nDeclinedShown, 0);
-    EXPECT_TRUE(view.calls.empty());
-    EXPECT_TRUE(testsupport::FileExists(paths.packageFile));
-    EXPECT_EQ(testsupport::PendingRemovals(), AllFourScheduled());
-}
-
-TEST_F(LaunchTest, SetUpOnlyStartsTheInstallerNextToTheProgram) {
-    const std::wstring besideProgram = program.File(L"SetupB.exe");
-    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", besideProgram));
-    bSetupOnly = true;
-
-    EXPECT_EQ(Launch(kRealDirectStarter), LaunchOutcome::kStartedDirectly);
-    testsupport::StartRecord record;
-    ASSERT_TRUE(testsupport::WaitForStartRecord(besideProgram, &record));
-    EXPECT_EQ(record.commandLine, L"\"" + besideProgram + L"\"  x");
-    EXPECT_EQ(testsupport::PendingRemovals(),
-              (std::vector<std::wstring>{besideProgram, paths.downloadFolder}));
-}
-
-TEST_F(LaunchTest, SetUpOnlyDeclinedElevationDeletesTheInstallerNextToTheProgram) {
-    const std::wstring besideProgram = program.File(L"SetupB.exe");
-    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", besideProgram));
-    bSetupOnly = true;
-    g_fake.bElevatedResult = false;
-    g_fake.dwElevatedError = ERROR_CANCELLED;
-
-    EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kElevationDeclined);
-    EXPECT_EQ(g_fake.file, besideProgram);
-    EXPECT_FALSE(testsupport::FileExists(besideProgram));
-    EXPECT_TRUE(testsupport::PendingRemovals().empty());
+        EXPECT_EQ(Launch(kFakeStarter), c.outcome);
+        EXPECT_EQ(g_fake.nDirect, 1);
+        EXPECT_EQ(g_fake.file, c.bSetupOnly ? besideProgram : paths.installerFile);
+        EXPECT_EQ(g_fake.parameters, L"/abc /English");
+        EXPECT_EQ(g_fake.hWndOwner, view.window);
+        EXPECT_EQ(g_fake.nDeclinedShown, bDeclined ? 1 : 0);
+        EXPECT_EQ(view.calls, bStarted ? std::vector<std::wstring>{L"EndSetupDialog"}
+                                       : std::vector<std::wstring>());
+        if (bStarted) {
+            EXPECT_EQ(scheduledAtEnd, AllFourScheduled());
+            EXPECT_FALSE(bPackageLeftAtEnd);
+        }
+        EXPECT_EQ(testsupport::FileExists(g_fake.file), c.outcome == LaunchOutcome::kNotStarted);
+        EXPECT_EQ(testsupport::FileExists(paths.packageFile), c.bPackageLeft);
+        EXPECT_EQ(testsupport::FileExists(paths.downloadFolder), c.bPackageLeft);
+        EXPECT_EQ(testsupport::PendingRemovals(),
+                  bDeclined ? std::vector<std::wstring>() : AllFourScheduled());
+    }
 }
 
 // A command line that does not fit is never started cut short: the elevated start, which takes
@@ -207,7 +193,6 @@ TEST_F(LaunchTest, SetUpOnlyDeclinedElevationDeletesTheInstallerNextToTheProgram
 TEST_F(LaunchTest, CommandLineThatDoesNotFitIsNotStarted) {
     const std::wstring longInstaller = L"C:\\" + std::wstring(300, L'p') + L"\\SetupB.exe";
     paths.installerFile = longInstaller;
-
     EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kStartedElevated);
     EXPECT_EQ(g_fake.nDirect, 0);
     EXPECT_EQ(g_fake.file, longInstaller);
@@ -215,8 +200,7 @@ TEST_F(LaunchTest, CommandLineThatDoesNotFitIsNotStarted) {
     g_fake = FakeStarts();
     sArgumentFist = std::wstring(300, L'a');
     EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kNotStarted);
-    EXPECT_EQ(g_fake.nDirect, 0);
-    EXPECT_EQ(g_fake.nElevated, 0);
+    EXPECT_EQ(g_fake.nDirect + g_fake.nElevated, 0);
 
     g_fake = FakeStarts();
     sArgumentFist.clear();
@@ -224,8 +208,7 @@ TEST_F(LaunchTest, CommandLineThatDoesNotFitIsNotStarted) {
     paths.programFolder = L"C:\\" + std::wstring(300, L'f');
     testsupport::TraceRecorder traces;
     EXPECT_EQ(Launch(kFakeStarter), LaunchOutcome::kNotStarted);
-    EXPECT_EQ(g_fake.nDirect, 0);
-    EXPECT_EQ(g_fake.nElevated, 0);
+    EXPECT_EQ(g_fake.nDirect + g_fake.nElevated, 0);
     // The trace names the path that did not fit, though it was never composed.
     EXPECT_EQ(traces.Lines(), std::vector<std::wstring>{L"szProcessPath does not fit: " +
                                                         paths.programFolder + L"\\SetupB.exe"});

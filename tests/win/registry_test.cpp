@@ -91,29 +91,26 @@ TEST_F(RegistryTest, RegReadStringReadsOnlyWholeRegSzStrings) {
     }
 }
 
-TEST_F(RegistryTest, RegReadStringCreatesAMissingKeyAndGivesZero) {
+// A missing key is made and gives zero; unusable buffers are refused; only the 32-bit view is
+// read.
+TEST_F(RegistryTest, RegReadStringEdges) {
     wchar_t buffer[16];
     EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer, 16), 0);
     EXPECT_EQ(buffer[0], L'\0');
     EXPECT_TRUE(testsupport::MachineKeyExists(kScratchKey));
     EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer, 16), 0);
-}
 
-TEST_F(RegistryTest, RegReadStringRefusesUnusableBuffers) {
     ASSERT_TRUE(testsupport::WriteMachineValue(kScratchKey, kProductNameValue, REG_SZ,
                                                TextBytes(L"", true)));
-    GuardedBuffer buffer(0);
-    EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer.data(), 0), 0);
-    EXPECT_TRUE(buffer.GuardsIntact());
+    GuardedBuffer empty(0);
+    EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, empty.data(), 0), 0);
+    EXPECT_TRUE(empty.GuardsIntact());
     EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, nullptr, 260), 0);
-}
 
-TEST_F(RegistryTest, RegReadStringSeesThe32BitView) {
     ASSERT_TRUE(testsupport::WriteMachineValue(kScratchKey, kProductNameValue, REG_SZ,
                                                TextBytes(L"32", true), KEY_WOW64_32KEY));
     ASSERT_TRUE(testsupport::WriteMachineValue(kScratchKey, kInstallDirValue, REG_SZ,
                                                TextBytes(L"64", true), KEY_WOW64_64KEY));
-    wchar_t buffer[16];
     EXPECT_EQ(RegReadString(kScratchKey, kProductNameValue, buffer, 16), 2);
     EXPECT_STREQ(buffer, L"32");
     EXPECT_EQ(RegReadString(kScratchKey, kInstallDirValue, buffer, 16), 0);
@@ -143,11 +140,7 @@ TEST_F(RegistryTest, ReadLanguageFlagTakesOnlyA4ByteDword) {
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.szLabel);
-        ScopedRegKey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kQervKey, 0, nullptr, 0,
-                                  KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, key.receive(), nullptr),
-                  ERROR_SUCCESS);
-        RegDeleteValueW(key.get(), kLanguageValue);
+        testsupport::DeleteMachineValue(kQervKey, kLanguageValue);
         if (c.bStored) {
             ASSERT_TRUE(testsupport::WriteMachineValue(kQervKey, kLanguageValue, c.type, c.data));
         }
@@ -163,20 +156,9 @@ TEST_F(RegistryTest, RegisterRunOnceKeepsTheLaterPath) {
     const std::wstring later = L"C:\\Users\\T\u1EA3i v\u1EC1\\QervSetupOnline.exe";
     ASSERT_EQ(RegisterRunOnce(L"C:\\first\\QervSetupOnline.exe"), 1);
     ASSERT_EQ(RegisterRunOnce(later.c_str()), 1);
-
-    ScopedRegKey key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY,
-                            key.receive()),
-              ERROR_SUCCESS);
-    DWORD type = 0;
-    wchar_t stored[MAX_PATH] = {};
-    DWORD size = sizeof(stored);
-    ASSERT_EQ(RegQueryValueExW(key.get(), kRunOnceValue, nullptr, &type,
-                               reinterpret_cast<BYTE*>(stored), &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(size, (later.size() + 1) * sizeof(wchar_t));
-    EXPECT_EQ(std::wstring(stored), later);
+    // Quoted, so that a space cannot split it; one terminator: the whole value is the path.
+    EXPECT_EQ(testsupport::ReadMachineText(kRunOnceKey, kRunOnceValue),
+              L'"' + later + L'"' + L'\0');
     EXPECT_EQ(RegisterRunOnce(nullptr), 0);
 }
 

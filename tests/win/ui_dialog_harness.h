@@ -1,11 +1,8 @@
 #pragma once
 
-// Runs the real setup dialog, from its own resources, for the Windows tests of the user interface.
-// A stub stands in for the setup workflow: it hands the test the dialog's worker-side face and
-// returns, so the dialog stays up with its status-line thread running. The test program's
-// application object is in ui_dialog_harness.cpp.
-//
-// The dialog needs a display: under Linux run the tests inside Xvfb. Without DISPLAY they skip.
+// Runs the real setup dialog, from its own resources, with a stub for the setup workflow that
+// hands the test the dialog's worker-side face and returns, so the dialog stays up with its
+// status-line thread running. The dialog needs an X display (Xvfb); without DISPLAY tests skip.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -17,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/message_table.h"
@@ -43,10 +41,6 @@ inline WorkerStub& Worker() {
     static WorkerStub stub;
     return stub;
 }
-
-}  // namespace uitest
-
-namespace uitest {
 
 // The dialog's tests start this in place of the setup sequence: it only reports its start.
 inline unsigned __stdcall RecordingWorker(void* pDialog) {
@@ -152,30 +146,25 @@ class DialogRun {
     std::atomic<INT_PTR> m_nResult{-2};
 };
 
-struct MessageBoxSearch {
-    HWND hExcept;
-    HWND hFound;
-};
-
 inline BOOL CALLBACK FindMessageBoxWindow(HWND hWnd, LPARAM lParam) {
-    auto* pSearch = reinterpret_cast<MessageBoxSearch*>(lParam);
+    auto* pSearch = reinterpret_cast<std::pair<HWND, HWND>*>(lParam);  // skipped, found
     wchar_t szClass[16] = L"";
     ::GetClassNameW(hWnd, szClass, 16);
-    if (hWnd == pSearch->hExcept || !::IsWindowVisible(hWnd) || wcscmp(szClass, L"#32770") != 0) {
+    if (hWnd == pSearch->first || !::IsWindowVisible(hWnd) || wcscmp(szClass, L"#32770") != 0) {
         return TRUE;
     }
-    pSearch->hFound = hWnd;
+    pSearch->second = hWnd;
     return FALSE;
 }
 
 // A message box that the thread has open besides hExcept, or null.
 inline HWND WaitForMessageBox(DWORD dwThreadId, HWND hExcept) {
-    MessageBoxSearch search = {hExcept, nullptr};
+    std::pair<HWND, HWND> search = {hExcept, nullptr};
     WaitUntil([&] {
         ::EnumThreadWindows(dwThreadId, &FindMessageBoxWindow, reinterpret_cast<LPARAM>(&search));
-        return search.hFound != nullptr;
+        return search.second != nullptr;
     });
-    return search.hFound;
+    return search.second;
 }
 
 inline std::wstring MessageBoxText(HWND hBox) { return WindowText(::GetDlgItem(hBox, 0xFFFF)); }

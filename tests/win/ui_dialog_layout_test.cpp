@@ -12,22 +12,12 @@ const void* Resource(int nID, const wchar_t* szType) {
     return hInfo ? ::LockResource(::LoadResource(nullptr, hInfo)) : nullptr;
 }
 
-#pragma pack(push, 2)
-struct GroupIconEntry {
-    BYTE bWidth, bHeight, bColorCount, bReserved;
-    WORD wPlanes, wBitCount;
-    DWORD dwBytesInRes;
-    WORD nId;
-};
-#pragma pack(pop)
-
-// Each image of an icon group as {size, bits per pixel}.
+// Each image of an icon group as {size, bits per pixel}: after a 6-byte header with the count at
+// byte 4, entries of 14 bytes with the width at byte 0 and the bit count at byte 6.
 std::vector<std::array<int, 2>> IconImages(int nID) {
     std::vector<std::array<int, 2>> images;
-    if (auto* pDir = static_cast<const WORD*>(Resource(nID, RT_GROUP_ICON))) {
-        auto* pEntry = reinterpret_cast<const GroupIconEntry*>(pDir + 3);
-        for (WORD i = 0; i < pDir[2]; ++i)
-            images.push_back({pEntry[i].bWidth, pEntry[i].wBitCount});
+    if (auto* pDir = static_cast<const BYTE*>(Resource(nID, RT_GROUP_ICON))) {
+        for (int i = 0; i < pDir[4]; ++i) images.push_back({pDir[6 + 14 * i], pDir[12 + 14 * i]});
     }
     return images;
 }

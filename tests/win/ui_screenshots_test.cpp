@@ -1,9 +1,7 @@
-// Puts the dialog into the states worth looking at and has each photographed from outside, by
-// tests/e2e/ui_screenshots.sh. It runs only when that script gives it the folder for the pictures
-// (QERV_UI_SCREENSHOT_DIR); elsewhere it skips.
-//
-// For each picture it writes <name>.ready holding the screen rectangle "x y width height" and
-// waits until the script has made <name>.png.
+// Puts the dialog into the states worth looking at and has tests/e2e/ui_screenshots.sh photograph
+// each: <name>.ready in QERV_UI_SCREENSHOT_DIR (without it these skip) holds the screen rectangle
+// "x y width height", and the script answers with <name>.png.
+#include <cstdio>
 #include <string>
 
 #include "ui_dialog_harness.h"
@@ -26,10 +24,10 @@ void Photograph(const std::wstring& name, std::initializer_list<HWND> windows) {
     // Paint and let the status line settle before the picture.
     ::Sleep(300);
     const std::wstring base = ShotFolder() + L"\\" + name;
-    const std::string rect = std::to_string(area.left) + ' ' + std::to_string(area.top) + ' ' +
-                             std::to_string(area.right - area.left) + ' ' +
-                             std::to_string(area.bottom - area.top) + '\n';
-    ASSERT_TRUE(testsupport::WriteBytes(base + L".ready.tmp", {rect.begin(), rect.end()}));
+    char rect[64];
+    const int n = std::snprintf(rect, sizeof rect, "%ld %ld %ld %ld\n", area.left, area.top,
+                                area.right - area.left, area.bottom - area.top);
+    ASSERT_TRUE(testsupport::WriteBytes(base + L".ready.tmp", {rect, rect + n}));
     ::MoveFileW((base + L".ready.tmp").c_str(), (base + L".ready").c_str());
     EXPECT_TRUE(uitest::WaitUntil([&] { return testsupport::FileExists(base + L".png"); }, 30000))
         << "no picture taken of " << std::string(name.begin(), name.end());
@@ -74,20 +72,20 @@ TEST_F(Screenshots, Downloading) {
     }
 }
 
-TEST_F(Screenshots, ShortNoticeAfterALongOne) {
-    DialogRun run;
-    ASSERT_NO_FATAL_FAILURE(Start(run, 0, 1, 8));
-    run.View()->SetProgress(30);
-    run.View()->PauseStatusText();
-    run.View()->SetStatusText(
-        L"Có lỗi trong quá trình tải qua proxy mặc định. Chuyển sang tải qua cấu hình IE proxy");
-    Photograph(L"vi_long_notice", {run.Window()});
-    run.View()->SetStatusText(L"Đang tải bộ cài đặt.");
-    Photograph(L"vi_short_after_long", {run.Window()});
-    run.View()->ResumeStatusText();
-}
-
-TEST_F(Screenshots, StopQuestion) {
+TEST_F(Screenshots, NoticesAndStopQuestion) {
+    {
+        DialogRun run;
+        ASSERT_NO_FATAL_FAILURE(Start(run, 0, 1, 8));
+        run.View()->SetProgress(30);
+        run.View()->PauseStatusText();
+        run.View()->SetStatusText(
+            L"Có lỗi trong quá trình tải qua proxy mặc định. Chuyển sang tải qua cấu hình IE "
+            L"proxy");
+        Photograph(L"vi_long_notice", {run.Window()});
+        run.View()->SetStatusText(L"Đang tải bộ cài đặt.");
+        Photograph(L"vi_short_after_long", {run.Window()});
+        run.View()->ResumeStatusText();
+    }
     for (DWORD dwLanguage : {0u, 1u}) {
         DialogRun run;
         ASSERT_NO_FATAL_FAILURE(Start(run, dwLanguage, 1, 8));

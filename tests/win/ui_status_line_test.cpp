@@ -73,22 +73,17 @@ std::vector<DWORD> Capture(HWND hWnd, int* pnWidth) {
     RECT rect;
     ::GetClientRect(hWnd, &rect);
     *pnWidth = rect.right;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = rect.right;
-    info.bmiHeader.biHeight = -rect.bottom;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* pBits = nullptr;
     HDC hWindowDC = ::GetDC(hWnd);
     HDC hMemDC = ::CreateCompatibleDC(hWindowDC);
-    HBITMAP hBitmap = ::CreateDIBSection(hMemDC, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    HBITMAP hBitmap = ::CreateCompatibleBitmap(hWindowDC, rect.right, rect.bottom);
     HGDIOBJ hOld = ::SelectObject(hMemDC, hBitmap);
     ::BitBlt(hMemDC, 0, 0, rect.right, rect.bottom, hWindowDC, 0, 0, SRCCOPY);
-    ::GdiFlush();
-    std::vector<DWORD> pixels(static_cast<DWORD*>(pBits),
-                              static_cast<DWORD*>(pBits) + rect.right * rect.bottom);
     ::SelectObject(hMemDC, hOld);
+    BITMAPINFO info = {};
+    info.bmiHeader = {
+        sizeof(BITMAPINFOHEADER), rect.right, -rect.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<DWORD> pixels(rect.right * rect.bottom);
+    ::GetDIBits(hMemDC, hBitmap, 0, rect.bottom, pixels.data(), &info, DIB_RGB_COLORS);
     ::DeleteObject(hBitmap);
     ::DeleteDC(hMemDC);
     ::ReleaseDC(hWnd, hWindowDC);

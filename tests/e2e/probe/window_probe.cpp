@@ -1,19 +1,18 @@
 // Windows-side helpers of the end-to-end tests, run in the same Wine session as the setup.
 //
 //   window_probe watch PERIOD_MS DURATION_MS
-// Reads the setup's windows the way an accessibility tool would: every top-level window of a
-// running QervSetupOnline.exe with its caption, visibility, place and the texts of its controls
-// (the dialog's status line, progress position and button; a message box's text and buttons).
-// Prints one JSON line whenever what it sees changes:
-// {"t": ms since start, "windows": [{...}, ...]} (an empty list when nothing is open).
+// Reads the setup's windows as an accessibility tool would (Wine gives child controls no X
+// windows): every top-level dialog window of a running QervSetupOnline.exe with its caption,
+// visibility, place and the texts of its controls. Prints {"windows": [{...}, ...]} as one JSON
+// line whenever what it sees changes.
 //
 //   window_probe run PROGRAM [ARGUMENT...]
-// Starts the program as a Windows parent would, waits for it and prints "exit code: N", the code
-// that Windows gives the parent. (Seen from Linux, a Wine process whose last thread has ended but
-// which is slow to leave is killed by the wineserver, and its own exit status is then lost.) The
-// program inherits this process's output, so its debugger output arrives where this one's does.
+// Starts the program, waits for it and prints "exit code: N", the code that Windows gives a parent:
+// seen from Linux, a Wine process that is slow to leave after its last thread is killed by the
+// wineserver, and its exit status lost. The program inherits this process's output.
 #include <windows.h>
 #include <commctrl.h>
+#include <shlwapi.h>
 
 #include <cstdio>
 #include <string>
@@ -30,29 +29,18 @@ constexpr int kBoxIcon = 0x0440;
 // A window that does not answer within this time is reported without its texts.
 constexpr UINT kReplyMs = 200;
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes,
-                        nullptr, nullptr);
-    return out;
-}
-
 std::string Json(const std::wstring& text) {
+    std::string utf8(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr,
+                                                             0, nullptr, nullptr)),
+                     '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()),
+                        nullptr, nullptr);
+    utf8.resize(utf8.size() - 1);
     std::string out = "\"";
-    for (unsigned char c : Utf8(text)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
+    for (unsigned char c : utf8) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, c < 0x20 ? "\\u%04x" : "%c", c);
+        out += c == '"' || c == '\\' ? std::string("\\") + static_cast<char>(c) : escaped;
     }
     return out + "\"";
 }
@@ -60,13 +48,12 @@ std::string Json(const std::wstring& text) {
 // The text of a window in another process as JSON, asked with a time limit so a busy setup
 // cannot stall the probe; null when the window did not answer in time.
 std::string TextOf(HWND hWnd) {
-    if (hWnd == nullptr) return "null";
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kReplyMs, &length)) {
+    DWORD_PTR length = 0, copied = 0;
+    if (hWnd == nullptr ||
+        !SendMessageTimeoutW(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kReplyMs, &length)) {
         return "null";
     }
     std::vector<wchar_t> buffer(length + 2, L'\0');
-    DWORD_PTR copied = 0;
     if (!SendMessageTimeoutW(hWnd, WM_GETTEXT, buffer.size(),
                              reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG, kReplyMs,
                              &copied)) {
@@ -90,9 +77,8 @@ bool IsSetupProcess(HWND hWnd) {
     DWORD size = MAX_PATH;
     const BOOL ok = QueryFullProcessImageNameW(process, 0, path, &size);
     CloseHandle(process);
-    if (!ok) return false;
     const wchar_t* name = wcsrchr(path, L'\\');
-    return lstrcmpiW(name ? name + 1 : path, L"QervSetupOnline.exe") == 0;
+    return ok && lstrcmpiW(name ? name + 1 : path, L"QervSetupOnline.exe") == 0;
 }
 
 std::string RectText(const RECT& rect) {
@@ -108,19 +94,12 @@ std::string RectOf(HWND hWnd) {
     return RectText(rect);
 }
 
-// The work area of the window's monitor, where an unowned dialog is centred.
-std::string WorkAreaOf(HWND hWnd) {
-    MONITORINFO info = {};
-    info.cbSize = sizeof info;
-    if (!GetMonitorInfoW(MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &info)) return "null";
-    return RectText(info.rcWork);
-}
-
 // A message box's buttons with their screen rectangles, so that a test can click them.
 BOOL CALLBACK CollectButton(HWND hChild, LPARAM lParam) {
     if (lstrcmpiW(ClassOf(hChild).c_str(), L"Button") == 0 && IsWindowVisible(hChild)) {
-        reinterpret_cast<std::vector<std::string>*>(lParam)->push_back(
-            "{\"text\": " + TextOf(hChild) + ", \"rect\": " + RectOf(hChild) + "}");
+        std::string& out = *reinterpret_cast<std::string*>(lParam);
+        out += std::string(out.back() == '[' ? "" : ", ") + "{\"text\": " + TextOf(hChild) +
+               ", \"rect\": " + RectOf(hChild) + "}";
     }
     return TRUE;
 }
@@ -128,19 +107,16 @@ BOOL CALLBACK CollectButton(HWND hChild, LPARAM lParam) {
 std::string Describe(HWND hWnd) {
     DWORD pid = 0;
     GetWindowThreadProcessId(hWnd, &pid);
-    char head[160];
-    std::snprintf(
-        head, sizeof head,
-        "{\"hwnd\": %lu, \"pid\": %lu, \"visible\": %s, \"iconic\": %s, "
-        "\"owner\": %lu, ",
-        static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hWnd)),
-        static_cast<unsigned long>(pid), IsWindowVisible(hWnd) ? "true" : "false",
-        IsIconic(hWnd) ? "true" : "false",
-        static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(GetWindow(hWnd, GW_OWNER))));
-    std::string out = head;
-    out += "\"rect\": " + RectOf(hWnd) + ", \"work_area\": " + WorkAreaOf(hWnd) + ", ";
-    out += "\"class\": " + Json(ClassOf(hWnd)) + ", \"title\": " + TextOf(hWnd);
-
+    // The work area of the window's monitor, where an unowned dialog is centred.
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    std::string out =
+        "{\"hwnd\": " + std::to_string(reinterpret_cast<ULONG_PTR>(hWnd)) +
+        ", \"pid\": " + std::to_string(pid) +
+        ", \"visible\": " + (IsWindowVisible(hWnd) ? "true" : "false") +
+        ", \"iconic\": " + (IsIconic(hWnd) ? "true" : "false") + ", \"rect\": " + RectOf(hWnd) +
+        ", \"work_area\": " + RectText(monitor.rcWork) + ", \"title\": " + TextOf(hWnd);
     if (HWND hStatus = GetDlgItem(hWnd, kStatusLine)) {
         out += ", \"kind\": \"dialog\", \"status\": " + TextOf(hStatus);
         DWORD_PTR position = 0;
@@ -151,18 +127,13 @@ std::string Describe(HWND hWnd) {
         HWND hButton = GetDlgItem(hWnd, kCancelButton);
         out += ", \"button\": " + TextOf(hButton) + ", \"button_rect\": " + RectOf(hButton);
     } else if (HWND hText = GetDlgItem(hWnd, kBoxText)) {
-        out += ", \"kind\": \"box\", \"text\": " + TextOf(hText);
-        // Where the box's icon is drawn, or null when it shows none; a test reads its colours
+        // Where the box's icon is drawn, or null when it shows none: a test reads its colours
         // from the screen.
         HWND hIcon = GetDlgItem(hWnd, kBoxIcon);
-        out += ", \"icon_rect\": " +
-               (hIcon != nullptr && IsWindowVisible(hIcon) ? RectOf(hIcon) : std::string("null"));
-        std::vector<std::string> buttons;
-        EnumChildWindows(hWnd, CollectButton, reinterpret_cast<LPARAM>(&buttons));
-        out += ", \"buttons\": [";
-        for (size_t i = 0; i < buttons.size(); ++i) {
-            out += (i ? ", " : "") + buttons[i];
-        }
+        out += ", \"kind\": \"box\", \"text\": " + TextOf(hText) + ", \"icon_rect\": " +
+               (hIcon != nullptr && IsWindowVisible(hIcon) ? RectOf(hIcon) : "null") +
+               ", \"buttons\": [";
+        EnumChildWindows(hWnd, CollectButton, reinterpret_cast<LPARAM>(&out));
         out += "]";
     } else {
         out += ", \"kind\": \"other\"";
@@ -172,7 +143,8 @@ std::string Describe(HWND hWnd) {
 
 BOOL CALLBACK CollectWindow(HWND hWnd, LPARAM lParam) {
     if (IsSetupProcess(hWnd) && lstrcmpW(ClassOf(hWnd).c_str(), L"#32770") == 0) {
-        reinterpret_cast<std::vector<std::string>*>(lParam)->push_back(Describe(hWnd));
+        std::string& out = *reinterpret_cast<std::string*>(lParam);
+        out += (out.back() == '[' ? "" : ", ") + Describe(hWnd);
     }
     return TRUE;
 }
@@ -186,51 +158,26 @@ void WriteLine(const std::string& line) {
 
 int Watch(DWORD periodMs, DWORD durationMs) {
     const DWORD start = GetTickCount();
-    std::string last = "-";
+    std::string last;
     for (;;) {
         const DWORD elapsed = GetTickCount() - start;
-        std::vector<std::string> windows;
-        EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
         std::string state = "[";
-        for (size_t i = 0; i < windows.size(); ++i) state += (i ? ", " : "") + windows[i];
+        EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&state));
         state += "]";
-        if (state != last) {
-            WriteLine("{\"t\": " + std::to_string(elapsed) + ", \"windows\": " + state + "}");
-            last = state;
-        }
+        if (state != last) WriteLine("{\"windows\": " + state + "}");
+        last = state;
         if (elapsed >= durationMs) return 0;
         Sleep(periodMs);
     }
 }
 
-// One argument as CommandLineToArgvW reads it back: quoted when it holds a blank or is empty, with
-// the backslashes before a quote doubled.
-std::wstring Quoted(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
-        return argument;
-    }
-    std::wstring out = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
-}
-
-int Run(int argc, wchar_t** argv) {
-    std::wstring commandLine = Quoted(argv[2]);
-    for (int i = 3; i < argc; ++i) commandLine += L" " + Quoted(argv[i]);
+int Run(const wchar_t* szProgram) {
+    // The program's part of this probe's own command line, quoted as Wine quoted it.
+    std::wstring commandLine = PathGetArgsW(PathGetArgsW(GetCommandLineW()));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(argv[2], &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(szProgram, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
         WriteLine("not started: error " + std::to_string(GetLastError()));
         return 255;
@@ -250,10 +197,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && lstrcmpW(argv[1], L"watch") == 0) {
         return Watch(static_cast<DWORD>(_wtoi(argv[2])), static_cast<DWORD>(_wtoi(argv[3])));
     }
-    if (argc >= 3 && lstrcmpW(argv[1], L"run") == 0) return Run(argc, argv);
-    std::fputs(
-        "usage: window_probe watch PERIOD_MS DURATION_MS\n"
-        "       window_probe run PROGRAM [ARGUMENT...]\n",
-        stderr);
+    if (argc >= 3 && lstrcmpW(argv[1], L"run") == 0) return Run(argv[2]);
+    std::fputs("usage: window_probe watch PERIOD_MS DURATION_MS | run PROGRAM [ARGUMENT...]\n",
+               stderr);
     return 2;
 }

@@ -77,8 +77,7 @@ class SetupRun:
 
 def read_recorded(path):
     """The command line and current folder that the sample program recorded at path."""
-    command_line, _, folder = Path(path).read_bytes().decode("utf-16-le").partition("\n")
-    return command_line, folder
+    return Path(path).read_bytes().decode("utf-16-le").partition("\n")[::2]
 
 
 def wait_for_file(path, timeout=30):
@@ -93,9 +92,6 @@ def download_log_from_now(wine):
     start = log.stat().st_size if log.exists() else 0
 
     def lines():
-        if not log.exists():
-            return []
-        with open(log, "rb") as stream:
-            stream.seek(start)
-            return stream.read().decode("latin-1").split("\r\n")[:-1]
+        data = log.read_bytes()[start:] if log.exists() else b""
+        return data.decode("latin-1").split("\r\n")[:-1]
     return lines

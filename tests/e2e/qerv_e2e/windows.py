@@ -20,7 +20,6 @@ APP_CAPTION = "QervSetupOnline"
 
 @contextlib.contextmanager
 def xvfb_display():
-    """A private X display of its own, stopped afterwards."""
     number = 90
     while Path(f"/tmp/.X11-unix/X{number}").exists() or Path(f"/tmp/.X{number}-lock").exists():
         number += 1
@@ -43,11 +42,11 @@ def probe_state(line):
 
 
 def dialogs(windows):
-    return [w for w in windows if w.get("kind") == "dialog"]
+    return [w for w in windows if w["kind"] == "dialog"]
 
 
 def boxes(windows):
-    return [w for w in windows if w.get("kind") == "box" and w["visible"]]
+    return [w for w in windows if w["kind"] == "box" and w["visible"]]
 
 
 def visible_dialog(windows):
@@ -56,9 +55,8 @@ def visible_dialog(windows):
 
 
 class WindowWatch(Feed):
-    """What the probe sees of the setup's windows over time: states, each the list of the setup's
-    top-level dialog windows (the dialog and any message box) at that moment, as dicts (see
-    tests/e2e/probe/window_probe.cpp)."""
+    """The probe's states over time, each the list of the setup's dialog windows (the dialog and
+    any message box) as dicts (tests/e2e/probe/window_probe.cpp)."""
 
     def __init__(self, wine, period_ms=50):
         self.process = wine.popen(PROBE_EXE, "watch", period_ms, SESSION_LIFETIME_S * 1000,
@@ -81,17 +79,15 @@ class WindowWatch(Feed):
         return matching(state)[0], state
 
     def latest(self):
-        states = self.items()
-        return states[-1] if states else None
+        return (self.items() or [None])[-1]
 
     def status_texts(self):
         """The distinct texts of the dialog's status line while shown, in order."""
         texts = []
         for windows in self.items():
             for window in dialogs(windows):
-                status = window.get("status")
-                if status and window["visible"] and (not texts or texts[-1] != status):
-                    texts.append(status)
+                if window["status"] and window["visible"] and texts[-1:] != [window["status"]]:
+                    texts.append(window["status"])
         return texts
 
     def shown_seconds(self):
@@ -123,8 +119,7 @@ def click(display, x, y):
 
 
 def center(rect):
-    left, top, right, bottom = rect
-    return (left + right) // 2, (top + bottom) // 2
+    return (rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2
 
 
 def answer(display, box, label):
@@ -156,7 +151,6 @@ def raise_x_windows(display, name):
 
 
 def x_geometry(display, window):
-    """(x, y, width, height) of an X window."""
     shell = xdotool(display, "getwindowgeometry", "--shell", window).stdout
     values = dict(line.split("=", 1) for line in shell.split())
     return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
@@ -175,7 +169,7 @@ def screenshot(display, path, rect=None):
 
 
 def screen_pixels(display, rect):
-    """The rectangle's pixels as RGB bytes, row by row."""
+    """The rectangle's pixels as RGB bytes."""
     left, top, right, bottom = rect
     with tempfile.TemporaryDirectory() as folder:
         path = screenshot(display, Path(folder) / "part.png", rect)
@@ -186,12 +180,10 @@ def screen_pixels(display, rect):
 
 
 def is_centred(window):
-    """Whether the window stands in the middle of its monitor's work area, to the pixel that an
-    odd difference in size leaves."""
-    left, top, right, bottom = window["rect"]
-    area_left, area_top, area_right, area_bottom = window["work_area"]
-    return (abs((left + right) - (area_left + area_right)) <= 1
-            and abs((top + bottom) - (area_top + area_bottom)) <= 1)
+    """Whether the window stands in the middle of its monitor's work area, give or take the pixel
+    that an odd difference in size leaves."""
+    return all(abs(window["rect"][i] + window["rect"][i + 2] - window["work_area"][i]
+                   - window["work_area"][i + 2]) <= 1 for i in (0, 1))
 
 
 # The colours that tell the system's box icons apart: the exclamation mark's yellow triangle, the

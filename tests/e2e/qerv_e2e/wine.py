@@ -44,8 +44,7 @@ def trace_of(raw_line):
 
 
 class Feed:
-    """A process's output lines as they arrive, each with its arrival time, kept as parse makes
-    them (a line it makes None of is dropped)."""
+    """A process's output lines as parse makes them (None: dropped), with their arrival times."""
 
     def __init__(self, pipe, parse=str):
         self._timed = []
@@ -63,7 +62,6 @@ class Feed:
         pipe.close()
 
     def timed(self):
-        """(arrival time, item) of everything so far."""
         with self._cond:
             return list(self._timed)
 
@@ -71,8 +69,8 @@ class Feed:
         return [item for _, item in self.timed()]
 
     def wait(self, predicate, timeout, start=0):
-        """The first item from index start on for which predicate holds; None when there is none
-        after timeout seconds or once the output has ended."""
+        """The first item from index start on for which predicate holds; None after timeout or
+        once the output has ended."""
         deadline = time.monotonic() + timeout
         with self._cond:
             while True:
@@ -87,15 +85,12 @@ class Feed:
 
 
 def kill_group(process):
-    """Ends a process started in a session of its own, with everything it started."""
     if process.poll() is None:
         os.killpg(process.pid, signal.SIGKILL)
     process.wait()
 
 
 class Wine:
-    """Runs commands in one prefix on one display."""
-
     def __init__(self, display, prefix):
         self.prefix = Path(prefix)
         self.drive_c = self.prefix / "drive_c"
@@ -140,14 +135,13 @@ class Wine:
     def reg_query(self, key, name, view="/reg:32"):
         """The value's data as reg prints it, or None when it is not there."""
         for line in self.reg("query", key, "/v", name, view=view, check=False).stdout.splitlines():
-            parts = line.split(None, 2)
-            if len(parts) >= 2 and parts[0] == name:
-                return parts[2] if len(parts) == 3 else ""
+            parts = line.split(None, 2) + [""]
+            if parts[0] == name and len(parts) >= 3:
+                return parts[2]
         return None
 
     def unix_path(self, windows_path):
-        """The Linux path of a C: path inside the prefix, matching names without regard to case
-        as Windows does."""
+        """The Linux path of a C: path inside the prefix, matching names as Windows does."""
         drive, _, rest = windows_path.partition(":\\")
         assert drive.upper() == "C", windows_path
         path = self.drive_c
@@ -159,22 +153,18 @@ class Wine:
         return path
 
     def windows_path(self, path):
-        """The C: path of a Linux path inside the prefix."""
         return "C:\\" + str(Path(path).relative_to(self.drive_c)).replace("/", "\\")
 
 
 @contextlib.contextmanager
 def wine_session(display, prefix, window_manager=False):
-    """The prefix with one wineserver for the whole session; the server and every Wine process go
-    at the end. Without a window manager on the display (a private Xvfb), Wine is set up to do
-    without one."""
+    """The prefix with one wineserver for the whole session, ended with every Wine process."""
     for program in (SETUP_EXE, PROBE_EXE, RECORDER_EXE):
         assert program.exists(), f"build the windows preset first: {program} is missing"
     wine = Wine(display, prefix)
     wine.run("wineboot", "-i", timeout=300)
     subprocess.run(["wineserver", "-w"], env=wine.env, check=False, timeout=120)
-    # One server for the whole session: starting and stopping one around every command costs
-    # time, and a program started while the last one winds down may find no server to talk to.
+    # Started once: a program started while a server winds down may find none to talk to.
     server = subprocess.Popen(["timeout", str(SESSION_LIFETIME_S), "wineserver", "-f", "-p"],
                               env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:

@@ -66,19 +66,16 @@ std::wstring ReadMachineText(const wchar_t* key, const wchar_t* name) {
 }
 
 std::vector<std::wstring> PendingRemovals() {
-    // Pairs of a source and a target; a removal has an empty target.
-    const std::wstring text = ReadMachineText(kSessionManagerKey, kPendingValue);
+    // Pairs of a source and a target, each terminated; a removal has an empty target. Two more
+    // terminators give even a cut list's last source an end and a target.
+    const std::wstring text =
+        ReadMachineText(kSessionManagerKey, kPendingValue) + std::wstring(2, L'\0');
     std::vector<std::wstring> sources;
-    std::size_t at = 0;
-    while (at < text.size() && text[at] != L'\0') {
+    for (std::size_t at = 0; at < text.size() && text[at] != L'\0';) {
         const std::size_t sourceEnd = text.find(L'\0', at);
-        std::wstring source = text.substr(at, sourceEnd - at);
-        if (source.rfind(L"\\??\\", 0) == 0) source.erase(0, 4);
-        sources.push_back(source);
-        const std::size_t targetEnd =
-            sourceEnd == std::wstring::npos ? sourceEnd : text.find(L'\0', sourceEnd + 1);
-        if (targetEnd == std::wstring::npos) break;
-        at = targetEnd + 1;
+        const std::size_t skip = text.compare(at, 4, L"\\??\\") == 0 ? 4 : 0;
+        sources.push_back(text.substr(at + skip, sourceEnd - at - skip));
+        at = text.find(L'\0', sourceEnd + 1) + 1;
     }
     return sources;
 }

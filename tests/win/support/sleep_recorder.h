@@ -16,10 +16,7 @@ namespace testsupport {
 class SleepRecorder {
   public:
     enum class Then { kReturn, kYield, kSleep };
-    // afterWait, when given, is called with the number of waits so far after each one.
-    explicit SleepRecorder(Then then = Then::kReturn,
-                           std::function<void(std::size_t)> afterWait = {})
-        : m_then(then), m_afterWait(std::move(afterWait)) {
+    explicit SleepRecorder(Then then = Then::kReturn) : m_then(then) {
         Current() = this;
         SetSleepFunction(&SleepRecorder::Record);
     }
@@ -34,6 +31,7 @@ class SleepRecorder {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_then = then;
     }
+    // Called with the number of waits so far after each one.
     void SetAfterWait(std::function<void(std::size_t)> afterWait) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_afterWait = std::move(afterWait);

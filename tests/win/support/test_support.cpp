@@ -14,13 +14,13 @@ TempDir::TempDir() {
     _snwprintf(name, 63, L"qerv-test-%lu-%ld", GetCurrentProcessId(),
                InterlockedIncrement(&counter));
     name[63] = L'\0';
-    path_ = std::wstring(base) + name;
-    CreateDirectoryW(path_.c_str(), nullptr);
+    m_path = std::wstring(base) + name;
+    CreateDirectoryW(m_path.c_str(), nullptr);
 }
 
 TempDir::~TempDir() {
     // SHFileOperation wants a double-terminated list.
-    std::wstring from = path_ + L'\0';
+    std::wstring from = m_path + L'\0';
     SHFILEOPSTRUCTW op = {};
     op.wFunc = FO_DELETE;
     op.pFrom = from.c_str();

@@ -12,11 +12,11 @@ class TempDir {
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::wstring& path() const { return path_; }
-    std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
+    const std::wstring& path() const { return m_path; }
+    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
 
   private:
-    std::wstring path_;
+    std::wstring m_path;
 };
 
 bool WriteBytes(const std::wstring& path, const std::vector<unsigned char>& bytes);
