@@ -2,24 +2,11 @@
 // downloads of each connection type, the thread, and the launcher's stall watchdog in fake time.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
-#include <commctrl.h>
-
-#include <algorithm>
 #include <climits>
 #include <condition_variable>
-#include <cwchar>
-#include <functional>
-#include <list>
-#include <mutex>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "base/test_hooks.h"
 #include "app/shared_state.h"
+#include "base/test_hooks.h"
 #include "download/download_file.h"
 #include "download/winhttp_rules.h"
 #include "download_scenario.h"
@@ -29,11 +16,12 @@
 namespace {
 
 using namespace testsupport;
+using Calls = std::vector<std::wstring>;
 
 constexpr unsigned kNever = UINT_MAX;
-constexpr DWORD kNoProxy = WINHTTP_ACCESS_TYPE_NO_PROXY;
-constexpr DWORD kDefaultProxy = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
-constexpr DWORD kNamedProxy = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+
+class AttemptClock;
+AttemptClock* g_clock = nullptr;
 
 // Fake time: the launcher's waits (on the test's thread) move the clock on, and the scripted
 // transfer waits for it. After each move the launcher waits until the download thread waits for a
@@ -42,15 +30,14 @@ constexpr DWORD kNamedProxy = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
 class AttemptClock {
   public:
     AttemptClock() : launcher_(GetCurrentThreadId()) {
-        Current() = this;
-        SetSleepFunction([](unsigned ms) { Current()->Advance(ms); });
+        g_clock = this;
+        SetSleepFunction([](unsigned ms) { g_clock->Advance(ms); });
     }
     ~AttemptClock() {
         ReleaseStalled();
         SetSleepFunction(nullptr);
-        Current() = nullptr;
+        g_clock = nullptr;
     }
-
     // Before each DownloadFile: one download thread is about to run.
     void ExpectThread() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -60,84 +47,63 @@ class AttemptClock {
     void WaitUntil(unsigned ms) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (Reached(ms)) return;
-        Waiter self{ms, false};
-        waiters_.push_back(&self);
+        waiting_.push_back(ms);
         --running_;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return self.woken; });
+        changed_.wait(lock, [&] { return Reached(ms); });
     }
     void ReleaseStalled() {
         std::lock_guard<std::mutex> lock(mutex_);
         released_ = true;
         WakeReached();
     }
-    unsigned Now() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return now_;
-    }
     std::vector<unsigned> LauncherPauses() {
         std::lock_guard<std::mutex> lock(mutex_);
         return pauses_;
     }
-    // Runs at each launcher wait, once the download has caught up.
-    void OnTick(std::function<void(unsigned now)> tick) { tick_ = std::move(tick); }
 
   private:
-    struct Waiter {
-        unsigned until;
-        bool woken;
-    };
-    static AttemptClock*& Current() {
-        static AttemptClock* clock = nullptr;
-        return clock;
-    }
     bool Reached(unsigned ms) const { return ms == kNever ? released_ : now_ >= ms; }
+    // A woken thread counts as running until it waits again.
     void WakeReached() {
-        for (auto it = waiters_.begin(); it != waiters_.end();) {
-            if (!Reached((*it)->until)) {
-                ++it;
-                continue;
-            }
-            (*it)->woken = true;
-            ++running_;
-            it = waiters_.erase(it);
-        }
+        const auto woken = std::remove_if(waiting_.begin(), waiting_.end(),
+                                          [this](unsigned ms) { return Reached(ms); });
+        running_ += static_cast<int>(waiting_.end() - woken);
+        waiting_.erase(woken, waiting_.end());
         changed_.notify_all();
     }
     void Advance(unsigned ms) {
+        std::unique_lock<std::mutex> lock(mutex_);
         // The download's own pauses (availability retries) wait for the clock too.
-        if (GetCurrentThreadId() != launcher_) return WaitUntil(Now() + ms);
-        unsigned now = 0;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            now = now_ += ms;
-            pauses_.push_back(ms);
-            WakeReached();
-            changed_.wait_for(lock, std::chrono::milliseconds(300), [&] { return running_ <= 0; });
+        if (GetCurrentThreadId() != launcher_) {
+            const unsigned until = now_ + ms;
+            lock.unlock();
+            return WaitUntil(until);
         }
-        if (tick_) tick_(now);
+        now_ += ms;
+        pauses_.push_back(ms);
+        WakeReached();
+        changed_.wait_for(lock, std::chrono::milliseconds(300), [&] { return running_ <= 0; });
     }
 
     const DWORD launcher_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::list<Waiter*> waiters_;
+    std::vector<unsigned> waiting_;
     unsigned now_ = 0;
     int running_ = 0;
     bool released_ = false;
     std::vector<unsigned> pauses_;
-    std::function<void(unsigned)> tick_;
 };
 
 // The libcurl path as a script: it fails or writes body once the clock reaches endsAt, and
-// records the proxy (none: not given) and the file of each call.
+// records the proxy ("-": not given) and the file of each call.
 struct CurlScript {
     int result = -1;
     unsigned endsAt = 0;
     std::string body;
     AttemptClock* clock = nullptr;
-    std::vector<std::optional<std::wstring>> proxies;
-    std::vector<std::wstring> files;
+    Calls calls = {};
 };
 
 CurlScript* g_curl = nullptr;
@@ -145,8 +111,7 @@ CurlScript* g_curl = nullptr;
 int ScriptedCurl(const wchar_t* proxy, const wchar_t*, const wchar_t* file, HWND,
                  std::atomic<LONG>* percent) {
     CurlScript& script = *g_curl;
-    script.proxies.push_back(proxy != nullptr ? std::optional<std::wstring>(proxy) : std::nullopt);
-    script.files.push_back(file);
+    script.calls.push_back((proxy != nullptr ? proxy : std::wstring(L"-")) + L" " + file);
     percent->store(0);
     if (script.clock != nullptr) script.clock->WaitUntil(script.endsAt);
     if (script.result < 1) return script.result;
@@ -162,107 +127,81 @@ struct PublishedWrapper {
     WinHttpWrapper* previous;
 };
 
-// n chunks of size bytes, each chunk's bytes telling it apart.
-std::string ChunkedBody(int chunks, unsigned size = 4096, char first = 'a') {
-    std::string body;
-    for (int i = 0; i < chunks; ++i) body.append(size, static_cast<char>(first + i % 26));
-    return body;
-}
-
 // Waits in real time, up to a limit, for what a thread left running will do.
 bool Eventually(const std::function<bool()>& done) {
     for (int i = 0; i < 500 && !done(); ++i) Sleep(10);
     return done();
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+// The files of attempts in folder, which their thread or the launcher removes.
+std::vector<std::wstring> PartFiles(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    const HANDLE search = FindFirstFileW((folder + L"\\*.part").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
+    for (BOOL more = TRUE; more; more = FindNextFileW(search, &found)) {
+        names.push_back(found.cFileName);
+    }
     FindClose(search);
-    std::sort(names.begin(), names.end());
     return names;
 }
 
-FakeIEConfig StaticProxy(const std::wstring& proxy) {
-    FakeIEConfig config;
-    config.proxy = proxy;
-    return config;
-}
+FakeIEConfig StaticProxy(const std::wstring& proxy) { return {FALSE, {}, proxy, {}}; }
 
-const std::string kBody = ChunkedBody(3);
+const std::string kBody = Pattern(3 * 4096);
+const std::string kTenChunks = Pattern(10 * 4096);  // ten percent a chunk
 
 TEST(DownloadByType, MakesTheDownloadsOfItsType) {
     struct Restore {
         ~Restore() { g_configuredProxy = {}; }
     } restore;
-    wcscpy(g_configuredProxy.szHost, L"127.0.0.1");
-    g_configuredProxy.nPort = 3128;
-    wcscpy(g_configuredProxy.szUserName, L"qerv");
-    wcscpy(g_configuredProxy.szPassword, L"secret");
-    const FakeResponse k404 = StatusResponse(404), kGot = OkResponse(kBody);
-    const FakeResponse k407 = ChallengeResponse(407, kAuthSchemeBasic, WINHTTP_AUTH_TARGET_PROXY);
+    g_configuredProxy = {L"127.0.0.1", 3128, L"qerv", L"secret"};
+    const FakeResponse k404{.status = 404}, kGot = Ok(kBody);
+    const FakeResponse k407{.status = 407, .schemes = kAuthSchemeBasic, .target = 1};
+    const std::wstring direct = L"Open 1 - -", ie = L"Open 3 127.0.0.1:3128 -";
     enum Cancel { Clear, Set, Absent };
-    const struct {
-        const char* name;
-        DWORD type;
-        Cancel cancel;
-        std::vector<FakeResponse> responses;
-        std::vector<DWORD> sessions;  // access type of each session opened
-        int result;
-    } rows[] = {
-        {"AutoDirect", 0, Clear, {kGot}, {kNoProxy}, 1},
-        {"AutoFallsBackToIEProxy", 0, Clear, {k404, kGot}, {kNoProxy, kNamedProxy}, 1},
-        {"AutoWithoutFlagFallsBack", 0, Absent, {k404, k404}, {kNoProxy, kNamedProxy}, 0},
-        // The set flag stops the direct download after its first chunk, and nothing follows.
-        {"AutoCancelledStopsAfterDirect", 0, Set, {kGot, kGot}, {kNoProxy}, 0},
-        {"Direct", 1, Clear, {kGot}, {kNoProxy}, 1},
-        {"DefaultProxy", 2, Clear, {kGot}, {kDefaultProxy}, 1},
-        {"IEProxy", 3, Clear, {k404}, {kNamedProxy}, 0},
-        // The configured proxy answers its challenge with its user name and password.
-        {"ConfiguredProxy", 4, Clear, {k407, kGot}, {kNamedProxy}, 1},
-        {"UnknownType", 5, Clear, {}, {}, 0},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    // sessions: the sessions opened, with the credentials given.
+    const auto check = [](const char* name, DWORD type, Cancel cancel,
+                          std::vector<FakeResponse> responses, int result, const Calls& sessions) {
+        SCOPED_TRACE(name);
         DownloadScenario s;
         s.fake.ieConfig = StaticProxy(L"127.0.0.1:3128");
-        s.fake.responses = row.responses;
-        s.cancel = row.cancel == Set ? 1 : 0;
-        EXPECT_EQ(DownloadByType(row.type, nullptr, row.cancel == Absent ? nullptr : &s.cancel,
-                                 &s.percent, &s.wrapper, kFakeUrl, s.target.c_str()),
-                  row.result);
-        std::vector<DWORD> sessions;
-        for (const FakeOpen& open : s.fake.opens) sessions.push_back(open.accessType);
-        EXPECT_EQ(sessions, row.sessions);
+        s.fake.responses = responses;
+        s.cancel = cancel == Set ? 1 : 0;
+        EXPECT_EQ(DownloadByType(type, nullptr, cancel == Absent ? nullptr : &s.cancel, &s.percent,
+                                 &s.wrapper, kFakeUrl, s.target.c_str()),
+                  result);
+        EXPECT_EQ(Starting(s.fake.calls, {L"Open", L"Credentials"}), sessions);
         EXPECT_EQ(s.fake.OpenHandles(), 0);
-        const bool configured = row.type == WinHTTP_Download_Type_By_User_Config_Proxy;
-        const std::vector<FakeCredentials> qerv = {
-            {WINHTTP_AUTH_TARGET_PROXY, kAuthSchemeBasic, L"qerv", L"secret"}};
-        EXPECT_EQ(s.fake.credentials, configured ? qerv : std::vector<FakeCredentials>{});
-        if (configured) {
-            EXPECT_EQ(s.fake.opens.at(0).proxy, std::wstring(L"127.0.0.1:3128"));
-        }
-        if (row.result == 1) {
+        if (result == 1) {
             EXPECT_EQ(FileText(s.target), kBody);
         }
-    }
+    };
+    check("AutoDirect", 0, Clear, {kGot}, 1, {direct});
+    check("AutoFallsBackToIEProxy", 0, Clear, {k404, kGot}, 1, {direct, ie});
+    check("AutoWithoutFlagFallsBack", 0, Absent, {k404, k404}, 0, {direct, ie});
+    // The set flag stops the direct download after its first chunk, and nothing follows.
+    check("AutoCancelledStopsAfterDirect", 0, Set, {kGot, kGot}, 0, {direct});
+    check("Direct", 1, Clear, {kGot}, 1, {direct});
+    check("DefaultProxy", 2, Clear, {kGot}, 1, {L"Open 0 - -"});
+    check("IEProxy", 3, Clear, {k404}, 0, {ie});
+    // The configured proxy answers its challenge with its user name and password.
+    check("ConfiguredProxy", 4, Clear, {k407, kGot}, 1,
+          {L"Open 3 127.0.0.1:3128 <local>", L"Credentials 1 1 qerv secret"});
+    check("UnknownType", 5, Clear, {}, 0, {});
 }
 
-struct ThreadRig {
-    ThreadRig() {
+// The scripted libcurl path and WinHTTP, and the attempt's target file.
+struct Rig {
+    Rig() {
         g_curl = &curl;
         SetHttpsDownloadFunction(ScriptedCurl);
     }
-    ~ThreadRig() {
+    ~Rig() {
         SetHttpsDownloadFunction(nullptr);
         g_curl = nullptr;
     }
+    // Runs the thread of a new attempt to its end on the calling thread.
     DownloadAttemptRef RunThread(DWORD type, bool abandoned = false) {
         DownloadAttemptRef attempt(
             DownloadAttempt::Create(kFakeUrl, target.c_str(), nullptr, type));
@@ -280,101 +219,69 @@ struct ThreadRig {
     PublishedWrapper published;
 };
 
-class ThreadOnly : public ::testing::Test, public ThreadRig {
-  protected:
-    ThreadOnly() {
-        SetSleepFunction([](unsigned) {});
-    }
-    ~ThreadOnly() override { SetSleepFunction(nullptr); }
-};
-
-TEST_F(ThreadOnly, WithoutADownloadObjectTheAttemptFailsAtOnce) {
-    g_pWinHttpWrapper.store(nullptr);
-    DownloadAttemptRef attempt = RunThread(WinHTTP_Download_Type_Direct_Connect);
-    ASSERT_TRUE(attempt);
-    EXPECT_EQ(attempt->nResult.load(), 0);
-    EXPECT_TRUE(attempt->IsFinished());
-    EXPECT_TRUE(curl.proxies.empty()) << "libcurl must not run";
-    EXPECT_EQ(traces.Lines(), std::vector<std::wstring>{L"Start DownloadThread"});
-}
-
-// Libcurl's download stays in the attempt's own file for the launcher to take; when the launcher
-// has given up, the thread removes it.
-TEST_F(ThreadOnly, LibcurlSuccessEndsTheAttemptWithoutWinHttp) {
-    curl.result = 1;
-    curl.body = kBody;
-    for (const bool abandoned : {false, true}) {
-        SCOPED_TRACE(abandoned ? "abandoned" : "awaited");
-        DownloadAttemptRef attempt = RunThread(WinHTTP_Download_Type_Direct_Connect, abandoned);
+// The thread runs libcurl into the attempt's own file and, when that fails, WinHTTP of the
+// attempt's type into the same file. The launcher takes a finished file; a thread that ends after
+// the launcher gave up, or fails, removes it.
+TEST(DownloadThread, RunsLibcurlThenWinHttpOfItsTypeIntoTheAttemptsOwnFile) {
+    // published: a download object exists; curl: libcurl's result.
+    const auto check = [](const char* name, bool published, int curl, bool abandoned, DWORD type,
+                          std::vector<FakeResponse> responses, LONG result, LONG curlPhase,
+                          const std::string& ownFile, const Calls& sessions) {
+        SCOPED_TRACE(name);
+        SleepRecorder pauses;
+        Rig rig;
+        if (!published) g_pWinHttpWrapper.store(nullptr);
+        rig.curl.result = curl;
+        rig.curl.body = kBody;
+        rig.published.fake.responses = responses;
+        DownloadAttemptRef attempt = rig.RunThread(type, abandoned);
         ASSERT_TRUE(attempt);
-        EXPECT_EQ(attempt->nResult.load(), 1);
-        EXPECT_EQ(attempt->bCurlPhase.load(), 1);
+        EXPECT_EQ(attempt->nResult.load(), result);
+        EXPECT_EQ(attempt->bCurlPhase.load(), curlPhase);
         EXPECT_EQ(attempt->IsFinished(), !abandoned);
-        EXPECT_EQ(FileText(attempt->szOwnFile()), abandoned ? "(missing)" : kBody);
-        EXPECT_FALSE(FileExists(target));
-    }
-    EXPECT_TRUE(published.fake.opens.empty()) << "WinHTTP must not run";
-}
-
-TEST_F(ThreadOnly, LibcurlFailureFallsBackToWinHttpOfTheSameTypeIntoTheSameFile) {
-    published.fake.responses = {OkResponse(kBody)};
-    DownloadAttemptRef attempt = RunThread(WinHTTP_Download_Type_By_Default_Proxy);
-    ASSERT_TRUE(attempt);
-    EXPECT_EQ(attempt->nResult.load(), 1);
-    EXPECT_EQ(attempt->bCurlPhase.load(), 0);
-    ASSERT_EQ(published.fake.opens.size(), 1u);
-    EXPECT_EQ(published.fake.opens[0].accessType, kDefaultProxy);
-    EXPECT_EQ(attempt->nPercent.load(), 100);
-    EXPECT_EQ(curl.files, std::vector<std::wstring>{attempt->szOwnFile()});
-    EXPECT_EQ(FileText(attempt->szOwnFile()), kBody);
-}
-
-TEST_F(ThreadOnly, FailedAttemptLeavesNoFile) {
-    published.fake.responses = {OkResponse(kBody, static_cast<DWORD>(kBody.size() * 2))};
-    DownloadAttemptRef attempt = RunThread(WinHTTP_Download_Type_Direct_Connect);
-    ASSERT_TRUE(attempt);
-    EXPECT_EQ(attempt->nResult.load(), 0);
-    EXPECT_TRUE(FilesIn(dir.path()).empty());
+        EXPECT_EQ(FileText(attempt->szOwnFile()), ownFile);
+        EXPECT_FALSE(FileExists(rig.target));
+        EXPECT_EQ(rig.curl.calls,
+                  published ? Calls{L"- " + std::wstring(attempt->szOwnFile())} : Calls{});
+        EXPECT_EQ(Starting(rig.published.fake.calls, {L"Open"}), sessions);
+        EXPECT_EQ(rig.traces.Lines(), Calls{L"Start DownloadThread"});
+    };
+    check("NoDownloadObject", false, 1, false, 1, {}, 0, 1, "(missing)", {});
+    check("LibcurlSucceeds", true, 1, false, 1, {}, 1, 1, kBody, {});
+    check("LibcurlSucceedsAfterTheLauncherGaveUp", true, 1, true, 1, {}, 1, 1, "(missing)", {});
+    check("WinHttpOfTheSameType", true, -1, false, 2, {Ok(kBody)}, 1, 0, kBody, {L"Open 0 - -"});
+    check("BothFail", true, -1, false, 1, {Ok(kBody, 2 * 3 * 4096)}, 0, 0, "(missing)",
+          {L"Open 1 - -"});
 }
 
 // The libcurl path gets a proxy only for the Internet Explorer type: the static proxy list of the
 // settings, or the empty text (no proxy) when there is none to pass on.
-TEST_F(ThreadOnly, LibcurlGetsTheIEStaticProxyForTheIEType) {
+TEST(DownloadThread, LibcurlGetsTheIEStaticProxyForTheIEType) {
+    const auto check = [](DWORD type, std::optional<FakeIEConfig> settings,
+                          const std::wstring& proxy) {
+        SCOPED_TRACE(::testing::Message() << type << " " << settings.has_value());
+        Rig rig;
+        rig.curl.result = 1;
+        rig.published.fake.ieConfig = settings;
+        const DownloadAttemptRef attempt = rig.RunThread(type);
+        ASSERT_TRUE(attempt);
+        EXPECT_EQ(rig.curl.calls, Calls{proxy + L" " + attempt->szOwnFile()});
+    };
     const std::wstring list = L"http=http://127.0.0.1:3128;https=https://127.0.0.1:3129";
     const std::wstring longest = L"127.0.0.1:3128;" + std::wstring(255 - 15, L'x');
-    const struct {
-        DWORD type;
-        std::optional<FakeIEConfig> settings;
-        std::optional<std::wstring> proxy;
-    } rows[] = {
-        {0, StaticProxy(list), std::nullopt}, {1, StaticProxy(list), std::nullopt},
-        {2, StaticProxy(list), std::nullopt}, {3, StaticProxy(list), list},
-        {3, StaticProxy(longest), longest},   {3, StaticProxy(longest + L"x"), std::wstring()},
-        {3, FakeIEConfig{}, std::wstring()},  {3, std::nullopt, std::wstring()}};
-    curl.result = 1;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.type << " " << (row.proxy ? "" : "no proxy"));
-        PublishedWrapper fresh;  // the settings are cached by the download object
-        fresh.fake.ieConfig = row.settings;
-        curl.proxies.clear();
-        ASSERT_TRUE(RunThread(row.type));
-        EXPECT_EQ(curl.proxies, std::vector<std::optional<std::wstring>>{row.proxy});
-    }
+    for (const DWORD type : {0u, 1u, 2u}) check(type, StaticProxy(list), L"-");
+    check(3, StaticProxy(list), list);
+    check(3, StaticProxy(longest), longest);
+    check(3, StaticProxy(longest + L"x"), L"");
+    check(3, FakeIEConfig{}, L"");
+    check(3, std::nullopt, L"");
 }
 
-const std::string kTenChunks = ChunkedBody(10);  // ten percent each
-
-struct WatchdogRig : ThreadRig {
+struct WatchdogRig : Rig {
     WatchdogRig() {
         curl.clock = &clock;
         curl.endsAt = 1000;
-        published.fake.ieConfig = StaticProxy(L"127.0.0.1:3128");
-        published.fake.responses = {OkResponse(kTenChunks)};
-    }
-    ~WatchdogRig() {
-        // A stalled thread still holds the scripted WinHTTP: let it end, removing its own file.
-        clock.ReleaseStalled();
-        EXPECT_TRUE(Eventually([&] { return PartFiles().empty(); }));
+        published.fake.responses = {Ok(kTenChunks), Ok(kTenChunks)};
     }
     // Chunk i of the WinHTTP body is read at at(i) ms.
     void Pace(std::function<unsigned(int)> at) {
@@ -384,118 +291,111 @@ struct WatchdogRig : ThreadRig {
         clock.ExpectThread();
         return DownloadFile(&record, kFakeUrl, target.c_str(), progress, type);
     }
-    std::vector<std::wstring> PartFiles() {
-        std::vector<std::wstring> parts = FilesIn(dir.path());
-        parts.erase(std::remove_if(parts.begin(), parts.end(),
-                                   [](const std::wstring& n) {
-                                       return n.size() < 5 || n.substr(n.size() - 5) != L".part";
-                                   }),
-                    parts.end());
-        return parts;
+    ~WatchdogRig() { Settle(); }
+    // A stalled thread still holds the scripted WinHTTP: let it end, removing its own file.
+    bool Settle() {
+        clock.ReleaseStalled();
+        return Eventually([&] { return PartFiles(dir.path()).empty(); });
     }
 
     AttemptClock clock;
     DownloadThreadParam record;
 };
 
-class Watchdog : public ::testing::Test, public WatchdogRig {};
-
+// n one-second samples, then the two seconds after the attempt.
 std::vector<unsigned> Seconds(int samples) {
     std::vector<unsigned> pauses(static_cast<size_t>(samples), 1000u);
     pauses.push_back(2000u);
     return pauses;
 }
 
-const auto kStallsAfterTwoChunks = [](int i) { return i < 2 ? 1000u * (i + 1) : kNever; };
-
-TEST_F(Watchdog, StalledTransferIsCancelledAfterFiveSamplesAndTheLauncherReturnsTwoSecondsLater) {
-    Pace(kStallsAfterTwoChunks);
-    EXPECT_EQ(Attempt(), 0);
-    // Libcurl fails at 1 s; the samples then see 10 %, and 20 % from 2 s on, five times more.
-    std::vector<std::wstring> expected = {L"Start DownloadThread", L"Download percent: 10"};
-    expected.insert(expected.end(), 6, L"Download percent: 20");
-    expected.push_back(L"Cancel download");
-    EXPECT_EQ(traces.Lines(), expected);
-    EXPECT_EQ(clock.LauncherPauses(), Seconds(7));
-    EXPECT_EQ(clock.Now(), 9000u);
-    // The thread is still blocked in its read; the record shows the attempt as it was given up.
-    EXPECT_EQ(record.bCancel.load(), 1);
-    EXPECT_EQ(record.nResult.load(), 0);
-    EXPECT_FALSE(record.bFinished.load());
-    EXPECT_EQ(record.nPercent.load(), 20);
-    EXPECT_EQ(record.bCurlPhase.load(), 0);
-    EXPECT_FALSE(FileExists(target));
-    // Once its read returns, the thread stops at the cancel flag and removes its own file.
-    clock.ReleaseStalled();
-    EXPECT_TRUE(Eventually([&] {
-        return published.wrapper.m_dwStatus.load() == WinHTTP_Download_Status_Cancel_By_User &&
-               FilesIn(dir.path()).empty();
-    }));
+std::function<unsigned(int)> Every(unsigned first, unsigned every) {
+    return [=](int i) { return first + static_cast<unsigned>(i) * every; };
 }
 
-// A transfer must gain a point in every five samples; chunk i arrives at first + i * every ms.
-TEST(WatchdogPace, TransferMustGainAPointInEveryFiveSamples) {
-    const struct {
-        unsigned first, every;
-        int cancelledAtSecond;  // 0: the transfer runs to its end
-    } rows[] = {{1000, 5000, 0}, {1000, 6000, 6}, {5000, 5000, 0}, {6000, 1000, 5}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.first << "+" << row.every);
+std::function<unsigned(int)> Stalls(int after) {
+    return [=](int i) { return i < after ? 1000u * (i + 1) : kNever; };
+}
+
+// A WinHTTP transfer must gain a point in every five samples, and the libcurl phase before it is
+// not watched. Libcurl fails at 1 s unless curlSucceedsAt says otherwise.
+TEST(Watchdog, CancelsAWinHttpTransferThatGainsNoPointInFiveSamples) {
+    // cancelledAt: the sample (in seconds) that cancels, 0 for none; percent: what the record
+    // shows at the end; traces: all of them, unless empty; slowWrite: the progress bar holds the
+    // thread at 100 % until 8 s, a long write of a complete body.
+    const auto check = [](const char* name, DWORD type, unsigned curlSucceedsAt,
+                          std::function<unsigned(int)> pace, int cancelledAt, LONG percent,
+                          const Calls& sessions, const Calls& traces = {}, bool slowWrite = false) {
+        SCOPED_TRACE(name);
         WatchdogRig w;
-        w.Pace([&row](int i) { return row.first + static_cast<unsigned>(i) * row.every; });
-        const int result = w.Attempt();
-        const bool cancelled = row.cancelledAtSecond != 0;
-        EXPECT_EQ(result, cancelled ? 0 : 1);
+        if (pace) w.Pace(pace);
+        if (curlSucceedsAt != 0) {
+            w.curl = {.result = 1, .endsAt = curlSucceedsAt, .body = kTenChunks, .clock = &w.clock};
+        }
+        std::optional<ProgressProbe> bar;
+        if (slowWrite) {
+            bar.emplace([&w](WPARAM position) {
+                if (position == 100) w.clock.WaitUntil(8000);
+            });
+        }
+        const bool cancelled = cancelledAt != 0;
+        EXPECT_EQ(w.Attempt(type, bar ? bar->window() : nullptr), cancelled ? 0 : 1);
         EXPECT_EQ(w.traces.Count(L"Cancel download"), cancelled ? 1 : 0);
-        EXPECT_EQ(FileText(w.target), cancelled ? "(missing)" : kTenChunks);
-        EXPECT_EQ(w.record.nResult.load(), result);
+        if (!traces.empty()) {
+            EXPECT_EQ(w.traces.Lines(), traces);
+        }
+        if (slowWrite) {
+            EXPECT_GE(w.traces.Count(L"Download percent: 100"), 6);
+        }
         if (cancelled) {
-            EXPECT_EQ(w.clock.LauncherPauses(), Seconds(row.cancelledAtSecond));
+            EXPECT_EQ(w.clock.LauncherPauses(), Seconds(cancelledAt));
         } else {
+            EXPECT_EQ(w.clock.LauncherPauses().back(), 2000u);
             EXPECT_TRUE(w.record.bFinished.load());
         }
+        EXPECT_EQ(w.record.nResult.load(), cancelled ? 0 : 1);
         EXPECT_EQ(w.record.bCancel.load(), cancelled ? 1 : 0);
-    }
+        EXPECT_EQ(w.record.nPercent.load(), percent);
+        EXPECT_EQ(w.record.bCurlPhase.load(), curlSucceedsAt != 0 ? 1 : 0);
+        EXPECT_EQ(FileText(w.target), cancelled ? "(missing)" : kTenChunks);
+        // Once its read returns, a cancelled thread stops at its own flag and removes its file.
+        EXPECT_TRUE(w.Settle());
+        if (cancelled) {
+            EXPECT_EQ(w.published.wrapper.m_dwStatus.load(),
+                      WinHTTP_Download_Status_Cancel_By_User);
+        }
+        EXPECT_EQ(Starting(w.published.fake.calls, {L"Open", L"IEConfig"}), sessions);
+    };
+    const Calls direct = {L"Open 1 - -"};
+    Calls stalled = {L"Start DownloadThread", L"Download percent: 10"};
+    stalled.insert(stalled.end(), 6, L"Download percent: 20");
+    stalled.push_back(L"Cancel download");
+    // 10 % at 1 s and 20 % from 2 s on: cancelled at 7 s while the thread is blocked.
+    check("StallsAfterTwoChunks", 1, 0, Stalls(2), 7, 20, direct, stalled);
+    check("ChunkEveryFiveSeconds", 1, 0, Every(1000, 5000), 0, 100, direct);
+    check("ChunkEverySixSeconds", 1, 0, Every(1000, 6000), 6, 10, direct);
+    check("FirstChunkAtFiveSeconds", 1, 0, Every(5000, 5000), 0, 100, direct);
+    check("FirstChunkAtSixSeconds", 1, 0, Every(6000, 1000), 5, 0, direct);
+    check("CompleteBodyWrittenSlowly", 1, 0, Every(1000, 0), 0, 100, direct, {}, true);
+    // A cancelled type-0 attempt does not go on to the Internet Explorer proxy.
+    check("CancelledAutoAttempt", 0, 0, Stalls(1), 6, 10, direct);
+    check("LongLibcurlPhase", 1, 20000, nullptr, 0, 0, {}, {L"Start DownloadThread"});
 }
 
-TEST_F(Watchdog, LibcurlPhaseIsNeitherTracedNorCounted) {
-    curl.result = 1;
-    curl.endsAt = 20000;
-    curl.body = kTenChunks;
-    EXPECT_EQ(Attempt(), 1);
-    EXPECT_TRUE(traces.Starting(L"Download percent: ").empty());
-    EXPECT_EQ(traces.Count(L"Cancel download"), 0);
-    EXPECT_TRUE(published.fake.opens.empty()) << "WinHTTP must not run";
-    EXPECT_EQ(FileText(target), kTenChunks);
-    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::wstring>{L"Setup.dat"});
-    const std::vector<unsigned> pauses = clock.LauncherPauses();
-    ASSERT_GE(pauses.size(), 21u);
-    EXPECT_EQ(pauses.back(), 2000u);
-    EXPECT_EQ(record.nResult.load(), 1);
-    EXPECT_TRUE(record.bFinished.load());
-}
-
-// A cancelled type-0 attempt does not go on to the Internet Explorer proxy.
-TEST_F(Watchdog, CancelledAutoAttemptDoesNotFallBackToTheIEProxy) {
-    Pace([](int i) { return i < 1 ? 1000u : kNever; });
-    published.fake.responses.push_back(OkResponse(kTenChunks));
-    EXPECT_EQ(Attempt(WinHTTP_Download_Type_Auto), 0);
-    EXPECT_EQ(traces.Count(L"Cancel download"), 1);
-    clock.ReleaseStalled();
-    EXPECT_TRUE(Eventually([&] { return FilesIn(dir.path()).empty(); }));
-    EXPECT_EQ(published.fake.ieConfigReads, 0);
-    ASSERT_EQ(published.fake.opens.size(), 1u);
-    EXPECT_EQ(published.fake.opens[0].accessType, kNoProxy);
-}
-
-// The file of an attempt given up while its thread holds it cannot be deleted: the clean-up
-// schedules it for the next restart, once, so that the folder can go after it.
-TEST_F(Watchdog, GivenUpAttemptsFileIsScheduledByTheCleanUp) {
+// Two attempts in a row, the first given up while its thread is blocked in a read: the late
+// thread must not end, fail or overwrite the next attempt, which has its own download object.
+// Meanwhile the clean-up cannot delete the file that the thread holds: it schedules it for the
+// next restart, once, so that the folder can go after it.
+TEST(Watchdog, LateThreadOfACancelledAttemptDoesNotTouchTheNextOne) {
     RegistryValueGuard pending(kSessionManagerKey, kPendingValue);
     DeleteMachineValue(kSessionManagerKey, kPendingValue);
-    Pace(kStallsAfterTwoChunks);
-    EXPECT_EQ(Attempt(), 0);
-    const std::vector<std::wstring> parts = PartFiles();
+    WatchdogRig w;
+    // Libcurl fails at 1 s, one chunk, then the read blocks: cancelled at 6 s, given up at 8 s.
+    w.Pace(Stalls(1));
+    ASSERT_EQ(w.Attempt(), 0);
+    ASSERT_EQ(w.clock.LauncherPauses(), Seconds(6));
+    ASSERT_EQ(w.record.bCancel.load(), 1);
+    const std::vector<std::wstring> parts = PartFiles(w.dir.path());
     ASSERT_EQ(parts.size(), 1u);
     RemoveAbandonedAttemptFiles();
     EXPECT_NE(ReadMachineText(kSessionManagerKey, kPendingValue).find(parts[0]),
@@ -503,81 +403,30 @@ TEST_F(Watchdog, GivenUpAttemptsFileIsScheduledByTheCleanUp) {
     DeleteMachineValue(kSessionManagerKey, kPendingValue);
     RemoveAbandonedAttemptFiles();
     EXPECT_TRUE(ReadMachineText(kSessionManagerKey, kPendingValue).empty());
-}
-
-// The download thread moves the progress bar with SendMessageW; this bar, on a thread of its own,
-// holds it at 100 % until 8 s, a long write of a body complete at 1 s.
-AttemptClock* g_barClock = nullptr;
-
-LRESULT CALLBACK SlowBar(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == PBM_SETPOS && wParam == 100) g_barClock->WaitUntil(8000);
-    return DefWindowProcW(hWnd, message, wParam, lParam);
-}
-
-TEST_F(Watchdog, CompleteBodyIsNotCancelledWhileItIsWritten) {
-    Pace([](int) { return 1000u; });
-    g_barClock = &clock;
-    std::atomic<HWND> bar{nullptr};
-    DWORD barThread = 0;
-    std::thread ui([&bar, &barThread] {
-        WNDCLASSW wc = {};
-        wc.lpfnWndProc = SlowBar;
-        wc.lpszClassName = L"QervSlowProgressBar";
-        RegisterClassW(&wc);
-        HWND window = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    nullptr, nullptr);
-        barThread = GetCurrentThreadId();
-        bar = window;
-        MSG msg;
-        while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-        DestroyWindow(window);
-    });
-    while (bar == nullptr) Sleep(1);
-    EXPECT_EQ(Attempt(WinHTTP_Download_Type_Direct_Connect, bar), 1);
-    PostThreadMessageW(barThread, WM_QUIT, 0, 0);
-    ui.join();
-    EXPECT_EQ(traces.Count(L"Cancel download"), 0);
-    const std::vector<std::wstring> samples = traces.Starting(L"Download percent: ");
-    EXPECT_GE(samples.size(), 6u);
-    EXPECT_EQ(samples.back(), L"Download percent: 100");
-    EXPECT_EQ(FileText(target), kTenChunks);
-    EXPECT_TRUE(PartFiles().empty());
-}
-
-// Two attempts in a row, the first given up while its thread is blocked in a read: the late
-// thread must not end, fail or overwrite the next attempt, which has its own download object.
-TEST_F(Watchdog, LateThreadOfACancelledAttemptDoesNotTouchTheNextOne) {
-    // Libcurl fails at 1 s, one chunk, then the read blocks: cancelled at 6 s, given up at 8 s.
-    Pace([](int i) { return i < 1 ? 1000u : kNever; });
-    ASSERT_EQ(Attempt(), 0);
-    ASSERT_EQ(clock.Now(), 8000u);
-    ASSERT_EQ(record.bCancel.load(), 1);
-    // Libcurl fails at 9 s, then a chunk a second; the first read returns at 11 s, half-way.
-    const std::string second = ChunkedBody(10, 4096, 'A');
-    std::optional<PublishedWrapper> next(std::in_place);
-    next->fake.responses = {OkResponse(second)};
-    next->fake.onRead = [this](int i) { clock.WaitUntil(9000u + 1000u * i); };
-    curl.endsAt = 9000;
-    clock.OnTick([this](unsigned now) {
-        if (now == 11000) clock.ReleaseStalled();
-    });
-    EXPECT_EQ(Attempt(), 1);
+    // Libcurl fails at 9 s, then a chunk a second; the late read returns with the third of them.
+    const std::string second = Pattern(10 * 4096, 1);
+    PublishedWrapper next;
+    next.fake.responses = {Ok(second)};
+    next.fake.onRead = [&w](int i) {
+        w.clock.WaitUntil(9000u + 1000u * i);
+        if (i == 2) w.clock.ReleaseStalled();
+    };
+    w.curl.endsAt = 9000;
+    EXPECT_EQ(w.Attempt(), 1);
     // The late thread stopped at its own cancel flag and removed its own file ...
     EXPECT_TRUE(Eventually([&] {
-        return published.wrapper.m_dwStatus.load() == WinHTTP_Download_Status_Cancel_By_User &&
-               FilesIn(dir.path()) == std::vector<std::wstring>{L"Setup.dat"};
+        return w.published.wrapper.m_dwStatus.load() == WinHTTP_Download_Status_Cancel_By_User &&
+               PartFiles(w.dir.path()).empty();
     }));
     // ... while the second attempt started with a clear flag and read every chunk.
-    EXPECT_EQ(next->wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Completed);
-    EXPECT_EQ(next->fake.readSizes.size(), 10u);
-    EXPECT_EQ(FileText(target), second);
-    EXPECT_EQ(traces.Count(L"Cancel download"), 1);
-    EXPECT_GE(clock.Now(), 18000u);
-    EXPECT_EQ(record.bCancel.load(), 0);
-    EXPECT_EQ(record.nResult.load(), 1);
-    EXPECT_TRUE(record.bFinished.load());
-    EXPECT_EQ(record.nPercent.load(), 100);
-    clock.OnTick(nullptr);
+    EXPECT_EQ(next.wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Completed);
+    EXPECT_EQ(Starting(next.fake.calls, {L"Read"}).size(), 10u);
+    EXPECT_EQ(FileText(w.target), second);
+    EXPECT_EQ(w.traces.Count(L"Cancel download"), 1);
+    EXPECT_EQ(w.record.bCancel.load(), 0);
+    EXPECT_EQ(w.record.nResult.load(), 1);
+    EXPECT_TRUE(w.record.bFinished.load());
+    EXPECT_EQ(w.record.nPercent.load(), 100);
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
 // The download trace log in C:\WinHTTPLib.log: whole lines from concurrent threads, the length
-// limit, and characters its 8-bit text cannot hold.
+// limit, characters its 8-bit text cannot hold, and what stands in its place.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <functional>
 #include <thread>
-#include <vector>
 
 #include "download/log_line_encoding.h"
 #include "download/winhttp_lib_log.h"
 #include "download_scenario.h"
+#include "test_support.h"
 
 namespace {
 
@@ -21,8 +21,7 @@ TEST(TraceLog, LinesOfTwoThreadsDoNotMix) {
     const auto writer = [](wchar_t mark) {
         for (int i = 0; i < 40; ++i) WinHTTPLibLogLine(std::wstring(6000, mark).c_str());
     };
-    std::thread first(writer, L'a');
-    std::thread second(writer, L'b');
+    std::thread first(writer, L'a'), second(writer, L'b');
     first.join();
     second.join();
     const std::vector<std::string> lines = log.Lines();
@@ -33,7 +32,9 @@ TEST(TraceLog, LinesOfTwoThreadsDoNotMix) {
     }
 }
 
-TEST(TraceLog, MessageOfMaximumLengthIsWrittenAndLongerOnesAreDropped) {
+// A message is written whole with its line end or not at all: one of the maximum length is
+// written, longer ones are dropped, and characters that the log's code page lacks become '?'.
+TEST(TraceLog, LinesAreWrittenWholeOrNotAtAll) {
     const std::wstring longest(kLogMessageChars - 1, L'a');
     const std::wstring tooLong(kLogMessageChars, L'b');
     DownloadLogTail log;
@@ -42,14 +43,33 @@ TEST(TraceLog, MessageOfMaximumLengthIsWrittenAndLongerOnesAreDropped) {
     WinHTTPLibLog(L"%s", tooLong.c_str());
     WinHTTPLibLog(L"%sc", longest.c_str());
     WinHTTPLibLog(L"%s", longest.c_str());
-    EXPECT_EQ(log.Lines(), std::vector<std::string>(2, std::string(kLogMessageChars - 1, 'a')));
+    WinHTTPLibLog(L"szURL = %s", L"http://h\u00e9te/\u0416/\U0001F600/x");
+    const std::string written(kLogMessageChars - 1, 'a');
+    EXPECT_EQ(log.Bytes(), written + "\r\n" + written + "\r\nszURL = http://h\xe9te/?/?/x\r\n");
 }
 
-TEST(TraceLog, UnconvertibleCharactersBecomeQuestionMarksAndTheLineKeepsItsEnd) {
-    DownloadLogTail log;
-    WinHTTPLibLog(L"szURL = %s", L"http://h\u00e9te/\u0416/\U0001F600/x");
-    WinHTTPLibLogLine(L"next");
-    EXPECT_EQ(log.Bytes(), "szURL = http://h\xe9te/?/?/x\r\nnext\r\n");
+// The setup runs elevated and the log lies where users may create files: a folder, a symbolic
+// link or a hard link put in its place is not written through; the line is dropped silently.
+TEST(TraceLog, IsNotWrittenThroughAFolderOrALink) {
+    const std::wstring aside = std::wstring(kWinHTTPLibLogPath) + L".aside";
+    const std::wstring target = L"C:\\qerv-log-target.txt";
+    MoveFileExW(kWinHTTPLibLogPath, aside.c_str(), MOVEFILE_REPLACE_EXISTING);
+    const std::function<bool()> kPlants[] = {
+        [] { return CreateDirectoryW(kWinHTTPLibLogPath, nullptr) != FALSE; },
+        [&] { return CreateSymbolicLinkW(kWinHTTPLibLogPath, target.c_str(), 0) != FALSE; },
+        [&] { return CreateHardLinkW(kWinHTTPLibLogPath, target.c_str(), nullptr) != FALSE; },
+    };
+    for (const auto& plant : kPlants) {
+        ASSERT_TRUE(testsupport::WriteBytes(target, {}));
+        ASSERT_TRUE(plant());
+        WinHTTPLibLogLine(L"planted");
+        std::vector<unsigned char> bytes;
+        EXPECT_TRUE(testsupport::ReadBytes(target, &bytes));
+        EXPECT_TRUE(bytes.empty());
+        if (!RemoveDirectoryW(kWinHTTPLibLogPath)) DeleteFileW(kWinHTTPLibLogPath);
+        DeleteFileW(target.c_str());
+    }
+    MoveFileExW(aside.c_str(), kWinHTTPLibLogPath, MOVEFILE_REPLACE_EXISTING);
 }
 
 }  // namespace

@@ -1,11 +1,23 @@
 #pragma once
 
-// The download tests' view of SafeDownloadFile: the scripted WinHTTP, a fresh target file, pauses
-// recorded instead of waited, and the lines that the download trace log gained.
+// What the download tests share, with the headers they all use: the lines that the download
+// trace log gained, a progress bar that keeps what it is sent, recognisable bodies, and
+// SafeDownloadFile's scripted setting.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
 #include <atomic>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "download/winhttp_lib_log.h"
 #include "download/winhttp_wrapper.h"
 #include "fake_winhttp.h"
 #include "sleep_recorder.h"
@@ -15,27 +27,118 @@ namespace testsupport {
 
 constexpr wchar_t kFakeUrl[] = L"http://127.0.0.1/qerv/Setup.dat";
 
+// Bytes that differ from one 4 KiB chunk to the next, so that a lost, repeated or reordered
+// chunk shows.
+inline std::string Pattern(size_t size, unsigned seed = 0) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251 + seed);
+    return bytes;
+}
+
+// Lines of the download trace log that several tests look for.
+const std::string kAgent(std::begin(szDefaultAgent), std::end(szDefaultAgent) - 1);
+const std::string kOk = "SafeDownloadFile: session connected, request opened, status 200 [OK]";
+inline std::string Opened(const char* type) {
+    return std::string("WrapperOpen type WinHTTP_Download_Type_") + type + ", szAgent=" + kAgent;
+}
+inline std::string Failed(int status) {
+    return "SafeDownloadFile: authentication failed, dwLastStatus = " + std::to_string(status);
+}
+
+// An address on the loopback server whose port the environment variable portVariable gives.
+inline std::wstring LoopbackUrl(const wchar_t* scheme, const wchar_t* portVariable,
+                                const std::wstring& path, const wchar_t* host = L"127.0.0.1") {
+    return std::wstring(scheme) + L"://" + host + L":" + Env(portVariable) + path;
+}
+
 // What C:\WinHTTPLib.log gained since the object was made; the file accumulates across runs.
 class DownloadLogTail {
   public:
-    DownloadLogTail();
-    std::string Bytes() const;
+    DownloadLogTail() : start_(Read().size()) {}
+    std::string Bytes() const {
+        const std::string text = Read();
+        return text.size() <= start_ ? std::string() : text.substr(start_);
+    }
     // Split at CR LF; a last line without its line end is kept.
-    std::vector<std::string> Lines() const;
-    // The lines that start with one of the prefixes.
-    std::vector<std::string> Starting(const std::vector<std::string>& prefixes) const;
+    std::vector<std::string> Lines() const {
+        const std::string text = Bytes();
+        std::vector<std::string> lines;
+        for (size_t begin = 0; begin < text.size();) {
+            const size_t end = std::min(text.find("\r\n", begin), text.size());
+            lines.push_back(text.substr(begin, end - begin));
+            begin = end + 2;
+        }
+        return lines;
+    }
 
   private:
+    static std::string Read() {
+        std::vector<unsigned char> bytes;
+        return ReadBytes(kWinHTTPLibLogPath, &bytes) ? std::string(bytes.begin(), bytes.end())
+                                                     : std::string();
+    }
     size_t start_;
 };
 
+// A progress bar on a thread of its own, as the dialog's is: it keeps every position sent to it,
+// after onPosition (on its thread) has returned.
+class ProgressProbe {
+  public:
+    explicit ProgressProbe(std::function<void(WPARAM)> onPosition = {})
+        : onPosition_(std::move(onPosition)) {
+        std::promise<HWND> created;
+        thread_ = std::thread([this, &created] {
+            WNDCLASSW windowClass = {};
+            windowClass.lpfnWndProc = Proc;
+            windowClass.lpszClassName = L"QervProgressProbe";
+            RegisterClassW(&windowClass);  // a second probe finds the class registered
+            HWND window = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                        nullptr, nullptr, nullptr);
+            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+            created.set_value(window);
+            MSG msg;
+            while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+            DestroyWindow(window);
+        });
+        window_ = created.get_future().get();
+    }
+    ~ProgressProbe() {
+        PostThreadMessageW(GetWindowThreadProcessId(window_, nullptr), WM_QUIT, 0, 0);
+        thread_.join();
+    }
+    HWND window() const { return window_; }
+    std::vector<WPARAM> Positions() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return positions_;
+    }
+
+  private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* probe = reinterpret_cast<ProgressProbe*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message != PBM_SETPOS || probe == nullptr) {
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
+        if (probe->onPosition_) probe->onPosition_(wParam);
+        std::lock_guard<std::mutex> lock(probe->mutex_);
+        probe->positions_.push_back(wParam);
+        return 0;
+    }
+
+    std::function<void(WPARAM)> onPosition_;
+    mutable std::mutex mutex_;
+    std::vector<WPARAM> positions_;
+    HWND window_ = nullptr;
+    std::thread thread_;
+};
+
+// SafeDownloadFile against the scripted WinHTTP, into a fresh folder, with pauses recorded
+// instead of waited.
 struct DownloadScenario {
     SleepRecorder pauses;
     FakeWinHttp fake;
     WinHttpWrapper wrapper{fake};
     TempDir dir;
     std::wstring target = dir.File(L"Setup.dat");
-    HWND progressWindow = nullptr;
     std::atomic<LONG> cancel{0};
     std::atomic<LONG> percent{-1};
     DownloadLogTail log;
