@@ -5,6 +5,9 @@
 
 #include "download/https_download.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <climits>
 #include <cstdio>
 #include <cwchar>
@@ -58,6 +61,22 @@ std::size_t WriteToSink(char* pData, std::size_t nSize, std::size_t nItems, void
     return std::fwrite(pData, 1, nBytes, sink.pFile);
 }
 
+// The file libcurl writes, made afresh; a link in its place is replaced, not followed, since
+// the download runs elevated. Null when it cannot be made.
+FILE* OpenForWriting(const wchar_t* szPath) {
+    const HANDLE hFile = CreateFileW(szPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(hFile), _O_BINARY);
+    if (fd == -1) {
+        CloseHandle(hFile);
+        return nullptr;
+    }
+    FILE* pFile = _fdopen(fd, "wb");
+    if (pFile == nullptr) _close(fd);
+    return pFile;
+}
+
 // Traces ANSI text as one wide line.
 void TraceAnsi(const char* szText) {
     wchar_t szWide[kHttpsUrlBytes] = {};
@@ -83,7 +102,7 @@ void SetProxy(CURL* pCurl, const wchar_t* szProxy) {
 
 // Runs the transfer into szSaveFile; true when libcurl finished it and the file holds it all.
 bool Transfer(CURL* pCurl, const wchar_t* szSaveFile) {
-    File file(_wfopen(szSaveFile, L"wb"));
+    File file(OpenForWriting(szSaveFile));
     if (!file) {
         DebugTrace(L"_tfopen failed");
         return false;

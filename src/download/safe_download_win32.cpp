@@ -128,8 +128,10 @@ DWORD WinHttpWrapper::SafeDownloadFile(const wchar_t* szPathUrl, const wchar_t* 
     }
 
     DeleteFileW(szPathSaveFile);
+    // A link in the file's place is opened as itself, not followed: the download runs elevated.
     ScopedHandle file(CreateFileW(szPathSaveFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
         m_dwStatus = WinHTTP_Download_Status_Error;
         WinHTTPLibLogLine(L"SafeDownloadFile return by CreateFileW error");

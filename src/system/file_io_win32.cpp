@@ -4,19 +4,23 @@
 
 namespace {
 
+// The setup reads and writes these files elevated: a link in a file's place is opened as
+// itself, never followed to a file of someone else's choosing.
+constexpr DWORD kFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+
 HANDLE Native(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 }  // namespace
 
 FileHandle FileHandle::OpenForRead(const wchar_t* path) {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              kFileFlags, nullptr);
     return FileHandle(reinterpret_cast<std::intptr_t>(file));
 }
 
 FileHandle FileHandle::CreateForWrite(const wchar_t* path) {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              kFileFlags, nullptr);
     return FileHandle(reinterpret_cast<std::intptr_t>(file));
 }
 
