@@ -32,6 +32,8 @@ DWORD WinHttpWrapper::SafeDownloadFile(const wchar_t* szPathUrl, const wchar_t* 
     }
     m_dwType = dwType;
     m_dwStatus = WinHTTP_Download_Status_Init;
+    // One opening of the log for the whole call rather than one per line.
+    const WinHTTPLibLogHold logHold;
     WinHTTPLibLogLine(L"SafeDownloadFile: start WinHTTP_Download_Status_Init");
     if (szPathUrl == nullptr || szPathSaveFile == nullptr) {
         m_dwStatus = WinHTTP_Download_Status_Error;

@@ -11,3 +11,17 @@ void WinHTTPLibLog(const wchar_t* format, ...);
 
 // Appends szMessage and a line end to the log, unless it has kLogMessageChars characters or more.
 void WinHTTPLibLogLine(const wchar_t* szMessage);
+
+// Keeps the log open for this thread while it lives, for the lines of one download call: opened
+// and checked once, shared for reading and writing, each line still written through at once.
+// Without one, each line opens and closes the log by itself.
+class WinHTTPLibLogHold {
+  public:
+    WinHTTPLibLogHold();
+    ~WinHTTPLibLogHold();
+    WinHTTPLibLogHold(const WinHTTPLibLogHold&) = delete;
+    WinHTTPLibLogHold& operator=(const WinHTTPLibLogHold&) = delete;
+
+  private:
+    bool m_bOwner = false;
+};

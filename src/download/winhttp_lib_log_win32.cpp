@@ -42,6 +42,19 @@ HANDLE OpenLogForAppend() {
 // whole, one after the other.
 std::mutex g_logLock;
 
+// The log that this thread's download call holds open, if one does.
+struct ThreadLog {
+    bool bHeld = false;
+    HANDLE hFile = nullptr;  // null while held: the log could not be opened, lines are dropped
+};
+thread_local ThreadLog t_log;
+
+void AppendLine(HANDLE hFile, const char* pLine, std::size_t bytes) {
+    SetFilePointer(hFile, 0, nullptr, FILE_END);
+    DWORD dwWritten = 0;
+    WriteFile(hFile, pLine, static_cast<DWORD>(bytes), &dwWritten, nullptr);
+}
+
 }  // namespace
 
 void WinHTTPLibLogLine(const wchar_t* szMessage) {
@@ -53,12 +66,30 @@ void WinHTTPLibLogLine(const wchar_t* szMessage) {
     if (!line) return;
     const std::size_t bytes = EncodeLogLine(szMessage, length, line.get(), kLogLineBytes);
     const std::lock_guard<std::mutex> lock(g_logLock);
-    // The bytes are already what a text-mode stream would store; they go out as they are.
+    // The bytes are already what a text-mode stream would store; they go straight to the file,
+    // with no buffer between, so each line is there when the call returns.
+    if (t_log.bHeld) {
+        if (t_log.hFile != nullptr) AppendLine(t_log.hFile, line.get(), bytes);
+        return;
+    }
     const ScopedHandle file(OpenLogForAppend());
-    if (!file.valid()) return;
-    SetFilePointer(file.get(), 0, nullptr, FILE_END);
-    DWORD dwWritten = 0;
-    WriteFile(file.get(), line.get(), static_cast<DWORD>(bytes), &dwWritten, nullptr);
+    if (file.valid()) AppendLine(file.get(), line.get(), bytes);
+}
+
+WinHTTPLibLogHold::WinHTTPLibLogHold() {
+    if (t_log.bHeld) return;  // an outer hold on this thread keeps the log open already
+    LastErrorKeeper keeper;
+    m_bOwner = true;
+    t_log.hFile = OpenLogForAppend();
+    t_log.bHeld = true;
+}
+
+WinHTTPLibLogHold::~WinHTTPLibLogHold() {
+    if (!m_bOwner) return;
+    LastErrorKeeper keeper;
+    const std::lock_guard<std::mutex> lock(g_logLock);
+    if (t_log.hFile != nullptr) CloseHandle(t_log.hFile);
+    t_log = ThreadLog();
 }
 
 void WinHTTPLibLog(const wchar_t* format, ...) {
