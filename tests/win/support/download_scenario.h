@@ -72,10 +72,20 @@ class DownloadLogTail {
     }
 
   private:
+    // As another program reads it: a download call may hold it open for writing meanwhile.
     static std::string Read() {
-        std::vector<unsigned char> bytes;
-        return ReadBytes(kWinHTTPLibLogPath, &bytes) ? std::string(bytes.begin(), bytes.end())
-                                                     : std::string();
+        HANDLE hFile =
+            CreateFileW(kWinHTTPLibLogPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hFile == INVALID_HANDLE_VALUE) return std::string();
+        std::string text;
+        char buffer[65536];
+        DWORD dwRead = 0;
+        while (ReadFile(hFile, buffer, sizeof(buffer), &dwRead, nullptr) && dwRead > 0) {
+            text.append(buffer, dwRead);
+        }
+        CloseHandle(hFile);
+        return text;
     }
     size_t start_;
 };
