@@ -36,7 +36,9 @@ TEST(ForceHttpsScheme, SchemeRuleAndLimit) {
     for (const auto& c : cases) {
         std::vector<char> buffer = UrlBuffer();
         EXPECT_EQ(ForceHttpsScheme(c.sText.c_str(), buffer.data()), c.nResult) << c.sText;
-        if (c.nResult == 1) EXPECT_EQ(std::string(buffer.data()), c.sExpected);
+        if (c.nResult == 1) {
+            EXPECT_EQ(std::string(buffer.data()), c.sExpected);
+        }
     }
     EXPECT_EQ(ForceHttpsScheme(nullptr, UrlBuffer().data()), 0);
     EXPECT_EQ(ForceHttpsScheme("http://h", nullptr), 0);

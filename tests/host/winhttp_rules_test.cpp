@@ -60,7 +60,9 @@ TEST(ProgressPosition, FollowsTheIntegerRule) {
     for (const auto& c : kCases) {
         std::int32_t position = -1;
         EXPECT_EQ(ProgressPosition(c[0], c[1], &position), c[2] >= 0) << c[0] << " " << c[1];
-        if (c[2] >= 0) EXPECT_EQ(position, c[2]) << c[0] << " " << c[1];
+        if (c[2] >= 0) {
+            EXPECT_EQ(position, c[2]) << c[0] << " " << c[1];
+        }
     }
 }
 
