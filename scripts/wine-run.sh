@@ -59,6 +59,20 @@ if [ "${1:-}" = --gtest-env ]; then
     esac
   done
   set -- "$program" "${arguments[@]}"
+  # Wine now and then fails to start a program at all ("ShellExecuteEx failed"), most often
+  # right after the previous one ended: the case never ran, so its start is tried once more.
+  errors=$(mktemp)
+  for attempt in 1 2; do
+    set +e
+    "$loader" "$@" 2>"$errors"
+    rc=$?
+    set -e
+    cat "$errors" >&2
+    if [ "$attempt" = 2 ] || ! grep -q "ShellExecuteEx failed" "$errors"; then break; fi
+    sleep 1
+  done
+  rm -f "$errors"
+  exit "$rc"
 fi
 if [ "${1:-}" = --keep-server ]; then
   wineserver -k 2>/dev/null || true
