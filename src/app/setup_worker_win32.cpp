@@ -33,10 +33,6 @@ constexpr wchar_t kUniqueNamePrefix[] = L"0";
 constexpr wchar_t kPackageFileName[] = L"Setup.dat";
 constexpr wchar_t kDecodedFileName[] = L"DeSetup.dat";
 
-}  // namespace
-
-namespace {
-
 // The folder lies in the user's own temporary folder while everything in it is written, read
 // and started elevated: only SYSTEM and Administrators may touch it, with nothing inherited from
 // the user's folder, so that no process of the user can swap the package or the installer or

@@ -18,10 +18,9 @@ namespace {
 // A log made by this program: SYSTEM and Administrators may change it, users only read it.
 constexpr wchar_t kLogSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
 
-// The log, opened to append only. The setup runs elevated and the log lies where users may
-// create files: a folder, a link to another file or a reparse point in its place is not
-// written through.
-// Null when it cannot be opened or is not a plain file.
+// The log, opened to append only; null when it cannot be opened or is not a plain file. The
+// setup runs elevated and the log lies where users may create files: a folder, a link to another
+// file or a reparse point in its place is not written through.
 HANDLE OpenLogForAppend() {
     SddlSecurityAttributes security(kLogSecurity);
     HANDLE hFile = CreateFileW(kWinHTTPLibLogPath, FILE_APPEND_DATA,
