@@ -14,7 +14,8 @@ list(GET _curl_dscs 0 _curl_dsc)
 string(REGEX REPLACE ".*/curl_(([0-9.]+)-[^/]+)\\.dsc$" "\\1" QERV_CURL_DEBIAN_VERSION "${_curl_dsc}")
 string(REGEX REPLACE "-.*" "" QERV_CURL_VERSION "${QERV_CURL_DEBIAN_VERSION}")
 
-set(_curl_prefix "${QERV_DEPS_DIR}/curl-${QERV_CURL_DEBIAN_VERSION}-${CMAKE_SYSTEM_PROCESSOR}-schannel")
+# "late": compiled for late-imported crypt32 and bcrypt (cmake/hardening.cmake).
+set(_curl_prefix "${QERV_DEPS_DIR}/curl-${QERV_CURL_DEBIAN_VERSION}-${CMAKE_SYSTEM_PROCESSOR}-schannel-late")
 set(_curl_lib "${_curl_prefix}/lib/libcurl.a")
 
 if(NOT EXISTS "${_curl_lib}")
@@ -44,6 +45,7 @@ if(NOT EXISTS "${_curl_lib}")
       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
       -DCMAKE_CROSSCOMPILING_EMULATOR=
       -DCMAKE_BUILD_TYPE=Release
+      "-DCMAKE_C_FLAGS=-D${QERV_LATE_IMPORT_DEFINITIONS}"
       -DCMAKE_INSTALL_PREFIX=${_curl_prefix}
       -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF
       -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DHTTP_ONLY=ON

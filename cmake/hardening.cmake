@@ -17,7 +17,7 @@ set(_delay_dir ${CMAKE_BINARY_DIR}/delay-imports)
 file(MAKE_DIRECTORY ${_delay_dir})
 find_program(QERV_NM NAMES ${QERV_MINGW_PROCESSOR}-w64-mingw32-nm REQUIRED)
 find_program(QERV_DLLTOOL NAMES ${QERV_MINGW_PROCESSOR}-w64-mingw32-dlltool REQUIRED)
-foreach(_dll winhttp version crypt32 bcrypt)
+foreach(_dll winhttp version crypt32 bcrypt wintrust)
   set(_lib ${_delay_dir}/lib${_dll}_delay.a)
   if(NOT EXISTS ${_lib})
     execute_process(COMMAND ${QERV_NM} /usr/${QERV_MINGW_PROCESSOR}-w64-mingw32/lib/lib${_dll}.a
@@ -35,3 +35,9 @@ foreach(_dll winhttp version crypt32 bcrypt)
   add_library(qerv_delay_${_dll} STATIC IMPORTED GLOBAL)
   set_target_properties(qerv_delay_${_dll} PROPERTIES IMPORTED_LOCATION ${_lib})
 endforeach()
+# wincrypt.h declares crypt32's functions dllimport, so calls go through their import pointers
+# alone, and ld then drops the stubs of a delayed import library as unused: the pointers keep
+# nothing to jump to and the first call crashes. Declared plainly, the calls keep the stubs.
+# libcurl is compiled the same way (cmake/curl.cmake); tests/pe/pe_shape.py checks the pointers.
+set(QERV_LATE_IMPORT_DEFINITIONS "WINIMPM=")
+add_compile_definitions(${QERV_LATE_IMPORT_DEFINITIONS})

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""The demo of scripts/demo.sh, once both builds exist: serves a package of the sample installer
-over HTTPS from the loopback nginx, runs QervSetupOnline.exe under Wine as a user would (no
-arguments), photographs its dialog whenever the status line says something new, and reports what
-happened: the status line, the trace lines, the download trace log, the installer's command line
-and the files left behind.
+"""The demo of scripts/demo.sh, once both builds exist: packs the sample installer, signed by the
+build's test publisher, for that publisher's pin, serves the package over HTTPS from the loopback
+nginx, runs QervSetupOnline.exe under Wine as a user would (no arguments), photographs its dialog whenever the status line says something new, and reports what
+happened: the status line, the trace lines, the download trace log, the installer's command line,
+its signer as the setup checked it, and the files left behind.
 
   PYTHONPATH=tests/e2e demo_run.py OUTPUT_FOLDER
 
@@ -18,8 +18,8 @@ import sys
 import time
 from pathlib import Path
 
-from qerv_e2e import RECORDER_EXE, SETUP_EXE, WIN_BUILD, WINE_ARCH
-from qerv_e2e.servers import PACKAGE_NAME, loopback_servers, pack
+from qerv_e2e import PUBLISHER_PIN_FILE, RECORDER_EXE, SETUP_EXE, WIN_BUILD, WINE_ARCH
+from qerv_e2e.servers import PACKAGE_NAME, inspect, loopback_servers, pack
 from qerv_e2e.setup_run import SetupRun, download_log_from_now, read_recorded
 from qerv_e2e.windows import WindowWatch, dialogs, screenshot, visible_dialog, xvfb_display
 from qerv_e2e.wine import wine_session
@@ -68,10 +68,16 @@ def main():
               + ("the shipped 32-bit program" if WINE_ARCH == "32" and "x64" not in str(WIN_BUILD)
                  else "the 64-bit build, standing in for the 32-bit program") + ")")
 
-        package = pack(RECORDER_EXE, servers["updates"] / PACKAGE_NAME)
+        # The build's throw-away test publisher signed the sample installer, and the setup pins
+        # that publisher's key; the tool refuses to pack what the setup would refuse.
+        pin = PUBLISHER_PIN_FILE.read_text().strip()
+        package = pack(RECORDER_EXE, servers["updates"] / PACKAGE_NAME, signers=[pin])
         print(f"package: the sample installer ({RECORDER_EXE.stat().st_size} bytes) packed into "
               f"https://127.0.0.1:{servers['QERV_TEST_HTTPS_PORT']}/qerv/{PACKAGE_NAME} "
-              f"({package.stat().st_size} bytes)")
+              f"({package.stat().st_size} bytes) with qerv-pack pack --signer {pin}")
+        for line in inspect(package):
+            if line.startswith("signer"):
+                print(f"  {line}")
 
         folder = wine.drive_c / "Qerv demo"
         shutil.rmtree(folder, ignore_errors=True)
@@ -122,6 +128,9 @@ def main():
             print(f"  SetupB.exe is the packed sample installer, byte for byte: {same}")
         else:
             print("  was not started")
+        for text in run.traces:
+            if text.startswith("Installer sign"):
+                print(f"  its signature, as the setup checked it: {text}")
         print(f"  download folder {wine.windows_path(download_folder)}: "
               + ", ".join(sorted(p.name for p in download_folder.iterdir())))
         shutil.rmtree(folder, ignore_errors=True)

@@ -35,6 +35,14 @@ struct SetupPaths {
     std::wstring programFolder;   // the folder of the program's own executable
 };
 
+// The pins of the publishers whose installers this program starts, "hex;hex" or empty for none;
+// each executable is built with its own (cmake/installer_signers.cmake).
+extern const char kInstallerSigners[];
+
+// Whether the installer at path may be started: its Authenticode signature is sound and its
+// signer's key is one of pinsText's, or pinsText pins nobody. Traces the outcome either way.
+bool IsInstallerSignerAccepted(const std::wstring& path, const char* pinsText);
+
 enum class LaunchOutcome { kStartedDirectly, kStartedElevated, kElevationDeclined, kNotStarted };
 
 // Starts the installer through starter with the program's first argument and the language word

@@ -6,12 +6,14 @@
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
 #include "download/download_file.h"
+#include "system/installer_signer.h"
 #include "ui/setup_dialog_view.h"
 
 #include <windows.h>
 
 #include <shellapi.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -56,6 +58,32 @@ void ShowElevationDeclined() {
 
 const InstallerStarter kSystemInstallerStarter = {StartDirect, ShellStartElevated,
                                                   ShowElevationDeclined};
+
+bool IsInstallerSignerAccepted(const std::wstring& path, const char* pinsText) {
+    std::vector<SignerPin> pins;
+    if (!ParseSignerPins(pinsText, &pins)) {
+        // The build checks the list, so this is a damaged program: trust nobody.
+        DebugTrace(L"Installer signer pins unreadable");
+        return false;
+    }
+    const SignerCheckResult result = CheckInstallerSigner(path.c_str(), pins);
+    switch (result.check) {
+        case SignerCheck::kNoPins:
+            DebugTrace(L"Installer signer not checked: no signer pinned");
+            return true;
+        case SignerCheck::kPinned:
+            DebugTrace(L"Installer signer pinned: %s", result.subject.c_str());
+            return true;
+        case SignerCheck::kUntrusted:
+            DebugTrace(L"Installer signature refused: WinVerifyTrust 0x%08lX: %s",
+                       static_cast<unsigned long>(result.trustResult), path.c_str());
+            return false;
+        case SignerCheck::kNotPinned:
+            break;
+    }
+    DebugTrace(L"Installer signature refused: signer not pinned: %s", result.subject.c_str());
+    return false;
+}
 
 namespace {
 

@@ -45,7 +45,8 @@ void ReportDownloadFailure(SetupDialogView& view, bool bDownloadOnly);
 // How a run of the sequence ended.
 enum class SetupEnd {
     kInitFailed,          // no window or no download folder: message 2 was shown
-    kDownloadFailed,      // no attempt succeeded or the package did not decode: message 1 shown
+    kDownloadFailed,      // no attempt succeeded, the package did not decode or the installer
+                          // is not signed by a pinned publisher: message 1 shown
                           // (traced in a hidden run), the folder removed
     kStoppedByUser,       // the user confirmed the stop question: the dialog has ended
     kDownloadOnlyCopied,  // the installer was copied next to the program: the dialog has ended

@@ -281,7 +281,10 @@ SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
     if (!bSetupOnly) {
         int bRet = DownloadPackage(view, &DownloadRecord(), paths.packageFile, url, alternateUrl);
         if (bRet != 0) {
-            if (DecodeInstaller(paths)) {
+            // An installer by anyone but a pinned publisher is neither started nor copied next to
+            // the program, where a later set-up-only run would start it.
+            if (DecodeInstaller(paths) &&
+                IsInstallerSignerAccepted(paths.installerFile, kInstallerSigners)) {
                 DebugTrace(L"szFileSavePath: %s", paths.installerFile.c_str());
             } else {
                 bRet = 0;
@@ -293,6 +296,17 @@ SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
             ReportDownloadFailure(view, bDownloadOnly);
             return SetupEnd::kDownloadFailed;
         }
+    }
+
+    // The installer next to the program is whatever lies there: it is started only when signed by
+    // a pinned publisher. With both switches nothing is started, so there is nothing to check.
+    if (bSetupOnly && !bDownloadOnly &&
+        !IsInstallerSignerAccepted(InstallerNextToProgram(paths.programFolder),
+                                   kInstallerSigners)) {
+        ShowDownloadOutcome(view, false, paths);
+        if (StopAtStopPoint()) return SetupEnd::kStoppedByUser;
+        ReportDownloadFailure(view, bDownloadOnly);
+        return SetupEnd::kDownloadFailed;
     }
 
     view.Hide();

@@ -5,7 +5,7 @@
 namespace {
 
 constexpr const wchar_t* kLateImports[] = {L"winhttp.dll", L"version.dll", L"crypt32.dll",
-                                           L"bcrypt.dll"};
+                                           L"bcrypt.dll", L"wintrust.dll"};
 
 }  // namespace
 

@@ -44,5 +44,8 @@ for size in 1 17 40933 300001; do
 done
 echo "packages: host and Windows builds agree"
 
+# The Windows build (<build>/tools/qerv-pack/qerv-pack.exe) holds the signed test programs.
+QERV_SIGNING_FIXTURES=${QERV_SIGNING_FIXTURES:-$(cd "$(dirname "$win")/../.." && pwd)}
+export QERV_SIGNING_FIXTURES
 "$here/qerv_pack_cli.sh" "$host"
 "$here/qerv_pack_cli.sh" "$win" --wine

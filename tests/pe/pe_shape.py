@@ -21,7 +21,7 @@ KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "imm3
               "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll", "ole32.dll",
               "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "setupapi.dll", "shell32.dll",
               "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll", "comctl32.dll"}
-LATE_DLLS = {"winhttp.dll", "version.dll", "crypt32.dll", "bcrypt.dll"}
+LATE_DLLS = {"winhttp.dll", "version.dll", "crypt32.dll", "bcrypt.dll", "wintrust.dll"}
 DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA = 0x40, 0x100, 0x20
 
 
@@ -70,6 +70,38 @@ class Pe:
                         for m in re.finditer(rb"(?<=[\0-\xff]{2})[A-Za-z_][A-Za-z0-9_.@]{3,}(?=\0)", raw)
                         if (vaddr + m.start()) % 2 == 0 and re.search(rb"[a-z]", m.group())}
         return set()
+
+    def late_import_tables(self):
+        """{DLL name: (function names, IAT pointers)} of ld's delay-load descriptors, found in
+        the code by their shape (attributes 1, then the name of a late DLL), since ld records them
+        in no directory. Each pointer must lead to a stub until the first call."""
+        wide = self.magic == 0x20B
+        size, fmt = (8, "<Q") if wide else (4, "<I")
+        found = {}
+        for name, vaddr, length, raddr in self.sections:
+            if name != b".text":
+                continue
+            for at in range(raddr, raddr + length - 32, 4):
+                attributes, dll, _, iat, names = struct.unpack_from("<IIIII", self.data, at)
+                if attributes != 1:
+                    continue
+                try:
+                    dll_name = self.text(dll)
+                    if dll_name.lower() not in LATE_DLLS:
+                        continue
+                    iat, names = self.offset(iat), self.offset(names)
+                except (ValueError, UnicodeDecodeError):
+                    continue
+                functions, pointers = [], []
+                while True:
+                    (entry,) = struct.unpack_from(fmt, self.data, names)
+                    if entry == 0:
+                        break
+                    functions.append(self.text((entry & 0x7FFFFFFF) + 2))
+                    pointers.append(struct.unpack_from(fmt, self.data, iat)[0])
+                    names, iat = names + size, iat + size
+                found[dll_name] = (functions, pointers)
+        return found
 
     def imports(self):
         """{DLL name: [function names, or #ordinal]} of the import directory."""
@@ -124,6 +156,13 @@ def main():
     late_dlls = {n.lower() for n in late if n.lower().endswith(".dll")}
     if not late_dlls <= LATE_DLLS:
         problems.append(f"imports late from unexpected DLLs: {', '.join(sorted(late_dlls - LATE_DLLS))}")
+    tables = pe.late_import_tables()
+    if {d.lower() for d in tables} != late_dlls:
+        problems.append(f"late DLLs {sorted(late_dlls)} but load descriptors for {sorted(tables)}")
+    dropped = [f"{dll}!{function}" for dll, (functions, pointers) in tables.items()
+               for function, pointer in zip(functions, pointers) if pointer == 0]
+    if dropped:
+        problems.append("late imports whose stub the linker dropped: " + ", ".join(dropped))
     flags = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if arch == "x64" else 0)
     if pe.dll_characteristics & flags != flags:
         problems.append(f"DLL characteristics {pe.dll_characteristics:#x} lack {flags:#x}")

@@ -228,4 +228,61 @@ TEST(SystemInstallerStarter, ElevatedStartPassesFileAndParameters) {
     EXPECT_EQ(record.commandLine.substr(record.commandLine.size() - 14), L" /abc /English");
 }
 
+// The pin of a test signer that the build made ("publisher" or "other"), next to the fixtures.
+std::string TestSignerPin(const wchar_t* name) {
+    const std::wstring fixtures = testsupport::Fixture(L"fixture_recorder");
+    const std::wstring pinFile =
+        fixtures.substr(0, fixtures.rfind(L'\\')) + L"\\..\\signing\\" + name + L".pin";
+    return testsupport::FileText(pinFile);
+}
+
+// Only a sound signature by a pinned key passes; the trace says why a file was refused. Wine does
+// not enforce the chain up to a trusted root, so the pin is what these cases prove.
+TEST(InstallerSigner, OnlyASoundSignatureByAPinnedKeyPasses) {
+    const std::string publisher = TestSignerPin(L"publisher");
+    const std::string other = TestSignerPin(L"other");
+    ASSERT_EQ(publisher, kInstallerSigners);
+    ASSERT_EQ(other.size(), 64u);
+    const struct {
+        const char* name;
+        const wchar_t* fixture;
+        bool bTamper;  // one byte of the code changed after signing
+        std::string pins;
+        bool bAccepted;
+        std::wstring trace;  // the start of the one line traced
+    } kCases[] = {
+        {"pinned", L"fixture_recorder", false, publisher, true,
+         L"Installer signer pinned: CN=Qerv Test Publisher, O=Qerv Test, C=XX"},
+        {"second of two pins", L"fixture_recorder", false, other + ";" + publisher, true,
+         L"Installer signer pinned: CN=Qerv Test Publisher"},
+        {"unsigned", L"fixture_recorder_unsigned", false, publisher, false,
+         L"Installer signature refused: WinVerifyTrust 0x800B0100: "},
+        {"changed after signing", L"fixture_recorder", true, publisher, false,
+         L"Installer signature refused: WinVerifyTrust 0x80096010: "},
+        {"another key", L"fixture_recorder_other", false, publisher, false,
+         L"Installer signature refused: signer not pinned: CN=Qerv Other Publisher, O=Qerv Test"},
+        {"no pins", L"fixture_recorder_unsigned", false, "", true,
+         L"Installer signer not checked: no signer pinned"},
+        {"malformed pins", L"fixture_recorder", false, publisher + ";", false,
+         L"Installer signer pins unreadable"},
+    };
+    testsupport::TempDir folder;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring installer = folder.File(L"SetupB.exe");
+        ASSERT_TRUE(testsupport::CopyFixture(c.fixture, installer));
+        if (c.bTamper) {
+            std::vector<unsigned char> bytes;
+            ASSERT_TRUE(testsupport::ReadBytes(installer, &bytes));
+            bytes[0x600] ^= 0xFF;
+            ASSERT_TRUE(testsupport::WriteBytes(installer, bytes));
+        }
+        testsupport::TraceRecorder traces;
+        EXPECT_EQ(IsInstallerSignerAccepted(installer, c.pins.c_str()), c.bAccepted);
+        const std::vector<std::wstring> lines = traces.Lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind(c.trace, 0), 0u) << lines[0];
+    }
+}
+
 }  // namespace

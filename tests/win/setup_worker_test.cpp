@@ -47,14 +47,20 @@ class TemporaryFolderOverride {
     std::wstring m_old;
 };
 
-const std::vector<unsigned char> kInstaller = {'M', 'Z', 0x90, 0, 3, 0, 0, 0, 4};
+// A recorder fixture's bytes: fixture_recorder is signed by the publisher the tests pin.
+std::vector<unsigned char> FixtureBytes(const wchar_t* name) {
+    std::vector<unsigned char> bytes;
+    EXPECT_TRUE(testsupport::ReadBytes(testsupport::Fixture(name), &bytes)) << name;
+    return bytes;
+}
+const std::vector<unsigned char> kInstaller = FixtureBytes(L"fixture_recorder");
 
-// The package of kInstaller.
-std::vector<unsigned char> Package() {
-    std::vector<unsigned char> bytes = kInstaller;
+// The package of an installer.
+std::vector<unsigned char> Package(const std::vector<unsigned char>& installer = kInstaller) {
+    std::vector<unsigned char> bytes = installer;
     bytes.insert(bytes.begin(), kPackageHeaderBytes, 0);
     EXPECT_TRUE(
-        SealPackage(0x5A17C3E9, static_cast<std::uint32_t>(kInstaller.size()), bytes.data()));
+        SealPackage(0x5A17C3E9, static_cast<std::uint32_t>(installer.size()), bytes.data()));
     return bytes;
 }
 
@@ -68,11 +74,12 @@ class SetupWorkerTest : public ::testing::Test {
         g_nCancelState = kCancelStateNone;
         g_nLanguage = 0;
     }
-    // The lines traced in this order, maybe with others between them.
+    // Lines traced in this order, maybe with others between them; each traced line starts with
+    // the one given (the rest may name a temporary path).
     ::testing::AssertionResult TracedInOrder(const std::vector<std::wstring>& lines) const {
         std::size_t next = 0;
         for (const std::wstring& traced : recorder.Lines()) {
-            if (next < lines.size() && traced == lines[next]) ++next;
+            if (next < lines.size() && traced.rfind(lines[next], 0) == 0) ++next;
         }
         if (next == lines.size()) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << "missing or out of order: " << lines[next];
@@ -276,7 +283,7 @@ std::wstring DownloadFolderIn(const std::wstring& temp) {
     return temp + L"\\" + found.cFileName;
 }
 
-enum class Serve { kPackage, kGarbage, kNothing, kNoWindow };
+enum class Serve { kPackage, kUnsignedPackage, kGarbage, kNothing, kNoWindow };
 
 // What a run leaves: the installer started through the recording starter, "SetupB.exe" copied
 // next to the program, the download folder kept (neither removed nor scheduled for removal).
@@ -291,6 +298,8 @@ struct RunCase {
     std::vector<std::wstring> calls;
     unsigned left;
     std::vector<std::wstring> traces;  // in this order, with others between
+    const wchar_t* besideProgram =
+        nullptr;  // the fixture lying next to the program as "SetupB.exe"
 };
 
 TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
@@ -308,6 +317,9 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
     shownFailure.push_back(Box(kMsgDownloadFailed));
     std::vector<std::wstring> hiddenFailure = {L"Hide"};
     hiddenFailure.insert(hiddenFailure.end(), allFailed.begin(), allFailed.end());
+    const std::vector<std::wstring> refused = {L"Pause", L"SetProgress 0",
+                                               Status(kMsgDownloadFailed), Box(kMsgDownloadFailed)};
+    const std::wstring unsigned0 = L"Installer signature refused: WinVerifyTrust 0x800B0100: ";
     const int kNone = kCancelStateNone;
     // clang-format off
     const RunCase kCases[] = {
@@ -323,10 +335,20 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
         {"package does not decode", L"", Serve::kGarbage, kNone, SetupEnd::kDownloadFailed,
          {L"Pause", L"SetProgress 0", Status(kMsgDownloadFailed), Box(kMsgDownloadFailed)}, 0,
          {L"pqrlo - 1: bRet = 1", L"MoveFileEx eror: 2", L"pqrlo -4"}},
+        {"installer not signed", L"", Serve::kUnsignedPackage, kNone, SetupEnd::kDownloadFailed,
+         refused, 0, {L"pqrlo -2 : bRet: 1", unsigned0, L"pqrlo -4"}},
+        {"download only, installer not signed", L"/DownloadOnly", Serve::kUnsignedPackage, kNone,
+         SetupEnd::kDownloadFailed, {L"Hide", L"Pause", L"SetProgress 0", Status(kMsgDownloadFailed)},
+         0, {unsigned0, L"pqrlo -4", Text(kMsgDownloadFailed)}},
         {"stop confirmed", L"", Serve::kPackage, kCancelStateConfirmed, SetupEnd::kStoppedByUser,
          {L"Pause", done}, kFolderKept, {L"pqrlo -5"}},
         {"set-up only", L"/SetupOnly", Serve::kNothing, kNone, SetupEnd::kInstallerLaunched,
-         {L"Hide"}, kStarted, {L"sArgumentTotal : /SetupOnly"}},
+         {L"Hide"}, kStarted | kCopied,
+         {L"sArgumentTotal : /SetupOnly", L"Installer signer pinned: CN=Qerv Test Publisher"},
+         L"fixture_recorder"},
+        {"set-up only, installer not signed", L"/SetupOnly", Serve::kNothing, kNone,
+         SetupEnd::kDownloadFailed, refused, kCopied, {unsigned0, L"pqrlo -4", L"pqrlo -5"},
+         L"fixture_recorder_unsigned"},
         {"both switches copy nothing", L"/DownloadOnly /SetupOnly", Serve::kNothing, kNone,
          SetupEnd::kDownloadOnlyCopied, {L"Hide", L"Hide", L"EndSetupDialog"}, kFolderKept, {}},
         {"no window", L"", Serve::kNoWindow, kNone, SetupEnd::kInitFailed, {Box(kMsgInitFailed)}, 0,
@@ -345,12 +367,18 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
         testsupport::TempDir runTemp;
         TemporaryFolderOverride override(runTemp.path());
         DeleteFileW(beside.c_str());
+        if (c.besideProgram != nullptr) {
+            ASSERT_TRUE(testsupport::CopyFixture(c.besideProgram, beside));
+        }
         recorder.Clear();
         view.calls.clear();
         view.window = c.serve == Serve::kNoWindow ? nullptr : GetDesktopWindow();
         g_directStarts.clear();
-        g_serves = c.serve == Serve::kPackage || c.serve == Serve::kGarbage;
-        g_served = c.serve == Serve::kPackage ? Package() : std::vector<unsigned char>(64, 'x');
+        g_serves = c.serve != Serve::kNothing && c.serve != Serve::kNoWindow;
+        g_served = c.serve == Serve::kPackage ? Package()
+                   : c.serve == Serve::kUnsignedPackage
+                       ? Package(FixtureBytes(L"fixture_recorder_unsigned"))
+                       : std::vector<unsigned char>(64, 'x');
         g_nCancelState = c.nCancelState;
         const std::wstring sArgumentFist = c.szArguments[0] == L'\0' ? L"" : L"/x";
 
@@ -368,10 +396,13 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
                 EXPECT_EQ(commandLine.find(L"\"" + beside + L"\""), 0u) << commandLine;
             }
         }
+        // Only the download-only copy puts an installer next to the program; one that lay there
+        // before stays as it was.
         std::vector<unsigned char> copied;
         EXPECT_EQ(testsupport::ReadBytes(beside, &copied), (c.left & kCopied) != 0);
         if ((c.left & kCopied) != 0) {
-            EXPECT_EQ(copied, kInstaller);
+            EXPECT_EQ(copied,
+                      FixtureBytes(c.besideProgram ? c.besideProgram : L"fixture_recorder"));
         }
         // A failed run removes its folder, or schedules it when a given-up attempt still holds
         // a file in it; a launch schedules it.

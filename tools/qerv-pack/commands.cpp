@@ -4,9 +4,11 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "qerv_pack.h"
 #include "system/file_io.h"
+#include "system/installer_signer.h"
 #include "system/package_decode.h"
 #include "system/package_format.h"
 #include "system/wide_text.h"
@@ -79,9 +81,44 @@ const char* DescribeDecodeResult(int result) {
     }
 }
 
+// The signer lines of inspect. Being unsigned is a finding about the installer, not a failure.
+void PrintSigner(const unsigned char* installer, std::uint32_t size) {
+    InstallerSigner signer;
+    std::string why;
+    if (!ReadInstallerSigner(installer, size, &signer, &why)) {
+        std::printf("signer: none (%s)\n", why.c_str());
+        return;
+    }
+    std::printf("signer: %s\n", WideToUtf8(signer.subject.c_str()).c_str());
+    std::printf("signer pin: %s\n", FormatSignerPin(signer.pin).c_str());
+}
+
+// A publisher cannot ship a package that the setup would refuse to start.
+bool IsSignedByOneOf(const unsigned char* installer, std::uint32_t size,
+                     const std::vector<SignerPin>& signers, const std::string& shown) {
+    InstallerSigner signer;
+    std::string why;
+    if (!ReadInstallerSigner(installer, size, &signer, &why)) {
+        ReportError("the installer '%s' is refused: %s", shown.c_str(), why.c_str());
+        return false;
+    }
+    const std::string subject = WideToUtf8(signer.subject.c_str());
+    const std::string pin = FormatSignerPin(signer.pin);
+    if (!IsSignerPinned(signer.pin, signers)) {
+        ReportError(
+            "the installer '%s' is refused: its signer %s has the key pin %s, which is "
+            "none of the --signer pins",
+            shown.c_str(), subject.c_str(), pin.c_str());
+        return false;
+    }
+    std::printf("signer: %s (pin %s)\n", subject.c_str(), pin.c_str());
+    return true;
+}
+
 }  // namespace
 
-int PackCommand(const std::wstring& installer, const std::wstring& package, std::uint32_t key) {
+int PackCommand(const std::wstring& installer, const std::wstring& package, std::uint32_t key,
+                const std::vector<SignerPin>& signers) {
     LoadedFile loaded;
     if (!LoadFile(installer, "installer", kPackageHeaderBytes,
                   kPackageMaxBytes - kPackageHeaderBytes, &loaded)) {
@@ -89,6 +126,10 @@ int PackCommand(const std::wstring& installer, const std::wstring& package, std:
     }
     if (loaded.size == 0) {
         ReportError("the installer '%s' is empty", WideToUtf8(installer.c_str()).c_str());
+        return kExitFailed;
+    }
+    if (!signers.empty() && !IsSignedByOneOf(loaded.buffer.get() + kPackageHeaderBytes, loaded.size,
+                                             signers, WideToUtf8(installer.c_str()))) {
         return kExitFailed;
     }
     if (!SealPackage(key, loaded.size, loaded.buffer.get())) {
@@ -109,15 +150,21 @@ int PackCommand(const std::wstring& installer, const std::wstring& package, std:
     return kExitOk;
 }
 
-int InspectCommand(const std::wstring& package) {
+int InspectCommand(const std::wstring& path) {
     LoadedFile loaded;
-    if (!LoadFile(package, "package", 0, kPackageMaxBytes, &loaded)) return kExitFailed;
+    if (!LoadFile(path, "package or installer", 0, kPackageMaxBytes, &loaded)) return kExitFailed;
+    const unsigned char* data = loaded.buffer.get();
+    const std::string shown = WideToUtf8(path.c_str());
+    if (loaded.size >= 2 && data[0] == 'M' && data[1] == 'Z') {
+        std::printf("installer: %u bytes, not packed\n", static_cast<unsigned>(loaded.size));
+        PrintSigner(data, loaded.size);
+        return kExitOk;
+    }
     if (loaded.size < kPackageHeaderBytes) {
-        ReportError("'%s' has %u bytes, too few for a package header",
-                    WideToUtf8(package.c_str()).c_str(), static_cast<unsigned>(loaded.size));
+        ReportError("'%s' has %u bytes, too few for a package header", shown.c_str(),
+                    static_cast<unsigned>(loaded.size));
         return kExitFailed;
     }
-    const unsigned char* data = loaded.buffer.get();
     const PackageHeader header = ReadPackageHeader(data);
     const bool magicOk = header.headerMagic == kPackageMagic;
     const std::uint32_t actualLength = loaded.size - kPackageHeaderBytes;
@@ -132,14 +179,20 @@ int InspectCommand(const std::wstring& package) {
                 static_cast<unsigned>(header.payloadLength), static_cast<unsigned>(actualLength),
                 lengthOk ? "ok" : "mismatch");
     bool digestOk = false;
+    unsigned char* payload = loaded.buffer.get() + kPackageHeaderBytes;
     if (lengthOk) {
         unsigned char digest[kMd5Bytes];
-        digestOk = UnmaskAndDigest(actualLength, header.maskKey,
-                                   loaded.buffer.get() + kPackageHeaderBytes, digest) &&
+        digestOk = UnmaskAndDigest(actualLength, header.maskKey, payload, digest) &&
                    std::memcmp(digest, header.payloadMd5, kMd5Bytes) == 0;
         std::printf("digest: %s\n", digestOk ? "matches" : "differs");
     } else {
         std::printf("digest: not checked\n");
+    }
+    // The payload is now the installer in the clear; a damaged one has no signer worth showing.
+    if (magicOk && digestOk) {
+        PrintSigner(payload, actualLength);
+    } else {
+        std::printf("signer: not read (the installer does not decode)\n");
     }
     return magicOk && lengthOk && digestOk ? kExitOk : kExitFailed;
 }

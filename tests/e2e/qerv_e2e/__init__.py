@@ -22,6 +22,13 @@ PROXY_NAME_SETUP_EXE = WIN_BUILD / "tests" / "e2e" / "proxy-name" / "QervSetupOn
 PROBE_EXE = WIN_BUILD / "tests" / "e2e" / "e2e_window_probe.exe"
 # The sample installer: it records its command line and current folder beside itself.
 RECORDER_EXE = WIN_BUILD / "fixtures" / "fixture_recorder.exe"
+# The same program signed by another test publisher than the one the setup pins, and not signed.
+RECORDER_OTHER_EXE = WIN_BUILD / "fixtures" / "fixture_recorder_other.exe"
+RECORDER_UNSIGNED_EXE = WIN_BUILD / "fixtures" / "fixture_recorder_unsigned.exe"
+# The pin of the test publisher that signed the sample installer, which the test builds pin.
+PUBLISHER_PIN_FILE = WIN_BUILD / "signing" / "publisher.pin"
+# The setup built without pinned signers: it starts installers by anyone.
+UNPINNED_SETUP_EXE = WIN_BUILD / "tests" / "e2e" / "unpinned" / "QervSetupOnline.exe"
 VERSIONED_EXE = WIN_BUILD / "fixtures" / "fixture_versioned.exe"
 QERV_PACK = HOST_BUILD / "tools" / "qerv-pack" / "qerv-pack"
 # Screenshots that the tests keep for people to look at.

@@ -45,7 +45,16 @@ def loopback_servers(lifetime=SESSION_LIFETIME_S):
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def pack(installer, package):
-    subprocess.run([str(QERV_PACK), "pack", str(installer), str(package)], check=True,
+def pack(installer, package, signers=()):
+    """Packs installer into package with the publisher's tool, which refuses an installer that
+    none of the signers' pins signed, when any are given."""
+    pins = [argument for pin in signers for argument in ("--signer", pin)]
+    subprocess.run([str(QERV_PACK), "pack", str(installer), str(package), *pins], check=True,
                    capture_output=True)
     return package
+
+
+def inspect(path):
+    """What the publisher's tool reports of a package or an installer, line by line."""
+    return subprocess.run([str(QERV_PACK), "inspect", str(path)], check=True, capture_output=True,
+                          text=True).stdout.splitlines()
