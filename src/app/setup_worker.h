@@ -25,9 +25,10 @@ int DownloadPackage(SetupDialogView& view, DownloadThreadParam* pParam,
                     const std::wstring& szFileSavePath, const std::wstring& url,
                     const std::wstring& alternateUrl);
 
-// Decodes the package into the decoded file and moves that onto the installer file, also after
-// a failed decoding, which may have left a partial output. True when the installer is ready;
-// false when the decoding or the move failed (traced), which ends the run as a failed download.
+// Decodes the package into the decoded file and moves that onto the installer file; the move is
+// tried after a failed decoding too, and then fails, since a failed decoding leaves no output.
+// True when the installer is ready; false when the decoding or the move failed (traced), which
+// ends the run as a failed download.
 bool DecodeInstaller(const SetupPaths& paths);
 
 // Shows the outcome on the status line, which keeps it until the process ends. On failure the

@@ -160,8 +160,8 @@ bool DecodeInstaller(const SetupPaths& paths) {
     DebugTrace(L"pqrlo -2 : bRet: %d", bRet);
     DebugTrace(L"sPathFileRun: %s", paths.installerFile.c_str());
     DebugTrace(L"sDownloadedPath: %s", paths.packageFile.c_str());
-    // A failed decoding normally leaves no output, so the move fails; a partly written output is
-    // moved and the run still counts as a failed download.
+    // A failed decoding leaves no output, so the move fails; the run counts as a failed download
+    // whatever the move did.
     if (!MoveFileExW(paths.decodedFile.c_str(), paths.installerFile.c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
         DebugTrace(L"MoveFileEx eror: %d", GetLastError());
@@ -186,7 +186,7 @@ void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const SetupPath
         return;
     }
     DebugTrace(L"pqrlo -4");
-    // Whatever the run got as far as writing: the package, a partial decoding, the installer.
+    // Whatever the run got as far as writing: the package, the decoding, the installer.
     for (const std::wstring* path :
          {&paths.packageFile, &paths.decodedFile, &paths.installerFile}) {
         DeleteFileW(path->c_str());

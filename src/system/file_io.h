@@ -4,15 +4,19 @@
 #include <cstdint>
 #include <functional>
 
-// The few file operations that packages need, with one owner per open file. On Windows they are
-// CreateFileW, GetFileSize, ReadFile, WriteFile and CloseHandle; the host build has a POSIX
-// back end so that the publisher's tool and the benchmarks run the same decoder.
+// The few file operations that packages need, with one owner per open file, and the thread that
+// writes a decoded installer. On Windows they are CreateFileW, GetFileSize, ReadFile, WriteFile,
+// CloseHandle, MoveFileExW and DeleteFileW; the host build has a POSIX back end so that the
+// publisher's tool and the benchmarks run the same decoder.
 class FileHandle {
   public:
     // An existing file, shared for reading only.
     static FileHandle OpenForRead(const wchar_t* path);
     // A new or emptied file (an existing one is replaced), shared for reading only.
     static FileHandle CreateForWrite(const wchar_t* path);
+    // A file that did not exist, shared for reading only. A name already taken, also by a link,
+    // is a failure: the file can never be one that someone else put there.
+    static FileHandle CreateNew(const wchar_t* path);
 
     FileHandle(FileHandle&& other) noexcept : m_native(other.m_native) {
         other.m_native = kInvalid;
@@ -43,6 +47,36 @@ inline FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     }
     return *this;
 }
+
+// Moves the closed file `from` onto the name `to`, replacing a file there, in one step when both
+// are in the same folder: `to` is either what it was or the whole of `from`.
+bool MoveFileOver(const wchar_t* from, const wchar_t* to);
+bool RemoveFile(const wchar_t* path);
+std::uint32_t CurrentProcessId();
+
+// A thread that runs one call and that its owner waits for. It is the system's own thread, so
+// that a thread the system cannot give is an answer from Start rather than an exception.
+class JoinableThread {
+  public:
+    JoinableThread() = default;
+    JoinableThread(const JoinableThread&) = delete;
+    JoinableThread& operator=(const JoinableThread&) = delete;
+    ~JoinableThread() { Join(); }
+
+    // Starts the one call; false, with nothing started, when the system has no thread to give.
+    bool Start(void (*run)(void* context), void* context);
+    // Waits for the call to end; nothing when no thread runs.
+    void Join();
+
+  private:
+    // The platform's entry point, which makes the call.
+    friend struct ThreadEntry;
+
+    void (*m_run)(void*) = nullptr;
+    void* m_context = nullptr;
+    std::uintptr_t m_native = 0;
+    bool m_running = false;
+};
 
 // Tells the system that a freshly allocated buffer of many megabytes is about to be filled whole,
 // from a file. Only a hint: the buffer's bytes are neither read nor written, and nothing fails.

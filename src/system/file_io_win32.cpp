@@ -1,5 +1,6 @@
 #include "system/file_io.h"
 
+#include <process.h>
 #include <windows.h>
 
 namespace {
@@ -21,6 +22,12 @@ FileHandle FileHandle::OpenForRead(const wchar_t* path) {
 FileHandle FileHandle::CreateForWrite(const wchar_t* path) {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               kFileFlags, nullptr);
+    return FileHandle(reinterpret_cast<std::intptr_t>(file));
+}
+
+FileHandle FileHandle::CreateNew(const wchar_t* path) {
+    HANDLE file =
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, kFileFlags, nullptr);
     return FileHandle(reinterpret_cast<std::intptr_t>(file));
 }
 
@@ -50,6 +57,40 @@ void FileHandle::Close() {
     if (!IsOpen()) return;
     CloseHandle(Native(m_native));
     m_native = kInvalid;
+}
+
+// A link at `to` is replaced itself; its target is left alone.
+bool MoveFileOver(const wchar_t* from, const wchar_t* to) {
+    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool RemoveFile(const wchar_t* path) { return DeleteFileW(path) != FALSE; }
+
+std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
+// Started through the C runtime, whose per-thread state the call may use.
+struct ThreadEntry {
+    static unsigned __stdcall Run(void* self) {
+        auto* thread = static_cast<JoinableThread*>(self);
+        thread->m_run(thread->m_context);
+        return 0;
+    }
+};
+
+bool JoinableThread::Start(void (*run)(void* context), void* context) {
+    m_run = run;
+    m_context = context;
+    m_native = _beginthreadex(nullptr, 0, &ThreadEntry::Run, this, 0, nullptr);
+    m_running = m_native != 0;
+    return m_running;
+}
+
+void JoinableThread::Join() {
+    if (!m_running) return;
+    HANDLE thread = reinterpret_cast<HANDLE>(m_native);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    m_running = false;
 }
 
 // Windows gives large pages only to holders of the "lock pages in memory" privilege, which a setup

@@ -8,6 +8,7 @@
 #include "app/debug_trace.h"
 #include "system/file_io.h"
 #include "system/package_format.h"
+#include "system/staged_output.h"
 
 namespace {
 
@@ -22,19 +23,39 @@ int CheckHeader(std::uint32_t size, const unsigned char* data, PackageHeader* he
     return kDecodeOk;
 }
 
-// The output is created only once the unmasked payload has the header's digest.
-int WriteIfDigestMatches(const PackageHeader& header, bool digestKnown, const unsigned char* digest,
-                         const wchar_t* outputPath, const unsigned char* payload) {
-    // A digest that could not be computed cannot be trusted either: it counts as a mismatch.
-    if (!digestKnown || std::memcmp(digest, header.payloadMd5, kMd5Bytes) != 0) {
-        return kDecodeDigestMismatch;
+// Decodes a payload under a sound header as its bytes come in: the caller unmasks and hashes
+// each stretch, and the output's own thread writes it to a file beside the output meanwhile, so
+// that the writing costs no time of its own. Only a matching digest gives that file the output's
+// name; anything else removes it and leaves the output as it was.
+class PayloadDecoder {
+  public:
+    PayloadDecoder(const PackageHeader& header, unsigned char* payload, const wchar_t* outputPath)
+        : m_header(header),
+          m_unmasker(header.payloadLength, header.maskKey, payload),
+          m_output(outputPath, payload, header.payloadLength) {}
+
+    // The first `available` bytes of the payload are in memory.
+    void Advance(std::uint32_t available) {
+        m_unmasker.Advance(available);
+        m_output.Publish(m_unmasker.Unmasked());
     }
-    FileHandle output = FileHandle::CreateForWrite(outputPath);
-    if (!output.IsOpen()) return kDecodeWriteFailed;
-    // A failed write leaves the partly written file in place.
-    if (!WriteInPieces(output, payload, header.payloadLength)) return kDecodeWriteFailed;
-    return kDecodeOk;
-}
+
+    int Finish() {
+        unsigned char digest[kMd5Bytes];
+        // A digest that could not be computed cannot be trusted either: it counts as a mismatch.
+        if (!m_unmasker.Finish(digest) ||
+            std::memcmp(digest, m_header.payloadMd5, kMd5Bytes) != 0) {
+            m_output.Abandon();
+            return kDecodeDigestMismatch;
+        }
+        return m_output.Commit() ? kDecodeOk : kDecodeWriteFailed;
+    }
+
+  private:
+    const PackageHeader m_header;
+    PayloadUnmasker m_unmasker;
+    StagedOutput m_output;
+};
 
 }  // namespace
 
@@ -42,10 +63,12 @@ int DecodePackageBuffer(std::uint32_t size, const wchar_t* outputPath, unsigned 
     if (!outputPath || !data) return kDecodeBadArgument;
     PackageHeader header;
     if (const int refused = CheckHeader(size, data, &header)) return refused;
-    unsigned char* payload = data + kPackageHeaderBytes;
-    unsigned char digest[kMd5Bytes];
-    const bool digestKnown = UnmaskAndDigest(header.payloadLength, header.maskKey, payload, digest);
-    return WriteIfDigestMatches(header, digestKnown, digest, outputPath, payload);
+    PayloadDecoder decoder(header, data + kPackageHeaderBytes, outputPath);
+    ForEachPiece(header.payloadLength, [&decoder](std::uint32_t offset, std::uint32_t bytes) {
+        decoder.Advance(offset + bytes);
+        return true;
+    });
+    return decoder.Finish();
 }
 
 int DecodePackageFile(const wchar_t* inputPath, const wchar_t* outputPath) {
@@ -70,33 +93,26 @@ int DecodePackageFile(const wchar_t* inputPath, const wchar_t* outputPath) {
     HintLargeBuffer(data, size);
     DebugTrace(L"pqrlo 0 .4");
 
-    // What DecodePackageBuffer does, with the unmasking and hashing moved into the read: once the
-    // first piece shows a sound header, each piece is unmasked and hashed right after it is read,
-    // while it is still in the cache, instead of in a second pass over the whole buffer.
+    // What DecodePackageBuffer does, with the decoding moved into the read: once the first piece
+    // shows a sound header, each piece is unmasked and hashed right after it is read, while it is
+    // still in the cache, instead of in a second pass over the whole buffer. The decoder goes
+    // before the buffer that its writer reads from.
     PackageHeader header = {};
-    std::optional<PayloadUnmasker> unmasker;
+    std::optional<PayloadDecoder> decoder;
     const std::uint32_t firstPiece = size < kPackagePieceBytes ? size : kPackagePieceBytes;
     const bool read = ReadInPieces(input, data, size, [&](std::uint32_t inBuffer) {
         if (inBuffer == firstPiece && CheckHeader(size, data, &header) == kDecodeOk) {
-            unmasker.emplace(header.payloadLength, header.maskKey, data + kPackageHeaderBytes);
+            decoder.emplace(header, data + kPackageHeaderBytes, outputPath);
         }
-        if (unmasker) unmasker->Advance(inBuffer - kPackageHeaderBytes);
+        if (decoder) decoder->Advance(inBuffer - kPackageHeaderBytes);
     });
     if (!read) return kDecodeReadFailed;
     DebugTrace(L"pqrlo 0 .6");
     input.Close();
 
-    int result;
-    if (unmasker) {
-        unsigned char digest[kMd5Bytes];
-        const bool digestKnown = unmasker->Finish(digest);
-        result = WriteIfDigestMatches(header, digestKnown, digest, outputPath,
-                                      data + kPackageHeaderBytes);
-    } else {
-        // A refused header: the buffer's own checks give the result.
-        result = DecodePackageBuffer(size, outputPath, data);
-    }
-    unmasker.reset();
+    // A refused header: the buffer's own checks give the result.
+    const int result = decoder ? decoder->Finish() : DecodePackageBuffer(size, outputPath, data);
+    decoder.reset();
     buffer.reset();
     DebugTrace(L"pqrlo 0 .7");
     return result;

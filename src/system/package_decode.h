@@ -2,8 +2,9 @@
 
 #include <cstdint>
 
-// Results of DecodePackageFile and DecodePackageBuffer. Only kDecodeOk leaves a complete
-// installer; kDecodeWriteFailed may leave a partly written one; the others do not touch the output.
+// Results of DecodePackageFile and DecodePackageBuffer. Only kDecodeOk touches the output: it
+// then holds the complete installer, an earlier file of that name replaced. Every other result
+// leaves the output as it was, or missing, and nothing beside it.
 constexpr int kDecodeBadArgument = -1;  // null path or pointer, 28 bytes or less, input not opened
 constexpr int kDecodeOk = 0;
 constexpr int kDecodeBadHeader = 1;       // wrong magic, or length field not matching the size
@@ -17,5 +18,5 @@ constexpr int kDecodeDigestMismatch = 6;  // MD5 of the unmasked payload differs
 int DecodePackageFile(const wchar_t* inputPath, const wchar_t* outputPath);
 
 // Checks the package of `size` bytes at `data`, unmasks its payload in place, verifies the digest
-// and only then writes the installer to outputPath.
+// and only then gives outputPath the installer, which was written beside it meanwhile.
 int DecodePackageBuffer(std::uint32_t size, const wchar_t* outputPath, unsigned char* data);

@@ -39,6 +39,8 @@ class PayloadUnmasker {
     // The first `available` bytes of the payload are in memory. They are handled in whole 16-byte
     // blocks until the payload is complete, so that the masking pattern stays aligned.
     void Advance(std::uint32_t available);
+    // How many bytes from the start are unmasked and hashed; they are not changed again.
+    std::uint32_t Unmasked() const { return m_done; }
     // False when the payload is incomplete or the platform could not compute a digest.
     bool Finish(unsigned char digest[kMd5Bytes]);
 

@@ -42,6 +42,15 @@ class TempFolder {
 
     const fs::path& path() const { return m_path; }
     fs::path File(const fs::path& name) const { return m_path / name; }
+    // What the folder holds, by name, sorted.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(m_path)) {
+            names.push_back(entry.path().filename().u8string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
   private:
     fs::path m_path;

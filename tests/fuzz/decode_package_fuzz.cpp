@@ -1,6 +1,8 @@
 // Arbitrary bytes as a package for DecodePackageBuffer. Beyond what the sanitizers catch, a fault
-// is a result outside the decoder's table, an output left behind by a refused package, or a
-// written installer that does not mask back into the package's payload.
+// is a result outside the decoder's table, an output left behind by a refused package, anything
+// else left in the output's folder, or a written installer that does not mask back into the
+// package's payload.
+#include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 
 namespace {
 
+constexpr char kOutputName[] = "installer.exe";
 std::string g_folder;
 std::string g_output;
 std::wstring g_wideOutput;
@@ -32,13 +35,26 @@ bool ReadFile(const std::string& path, std::vector<unsigned char>* bytes) {
     return true;
 }
 
+// Whether the folder holds anything but the output.
+bool HasOtherFiles() {
+    DIR* folder = opendir(g_folder.c_str());
+    if (!folder) return true;
+    bool other = false;
+    while (const dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        other = other || (name != "." && name != ".." && name != kOutputName);
+    }
+    closedir(folder);
+    return other;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char folder[] = "/tmp/qerv-fuzz-decode-XXXXXX";
     if (!mkdtemp(folder)) __builtin_trap();
     g_folder = folder;
-    g_output = g_folder + "/installer.exe";
+    g_output = g_folder + "/" + kOutputName;
     g_wideOutput.assign(g_output.begin(), g_output.end());
     atexit(RemoveFolder);
     return 0;
@@ -53,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
     std::vector<unsigned char> written;
     const bool has_output = ReadFile(g_output, &written);
+    if (HasOtherFiles()) __builtin_trap();
     switch (result) {
         case kDecodeBadArgument:
         case kDecodeBadHeader:

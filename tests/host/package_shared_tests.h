@@ -46,7 +46,8 @@ TEST(UnmaskAndDigest, EqualsUnmaskingWholeThenHashing) {
 }
 
 // Each case with no earlier output and with one that is longer than every installer below, so
-// that a replaced file must also have been shortened. The input is never changed.
+// that a replaced file must also have been shortened. The input is never changed, and the folder
+// holds nothing else: what was written beside the output went once the result was known.
 TEST(DecodePackageFile, HeaderCasesWithAndWithoutAnEarlierOutput) {
     const Bytes installer = RandomBytes(50000, 1);
     const Bytes good = MakePackage(installer, 0x5A3C9601);
@@ -71,6 +72,8 @@ TEST(DecodePackageFile, HeaderCasesWithAndWithoutAnEarlierOutput) {
         {"empty file", {}, kDecodeBadSize, 2, {}},
     };
     const Bytes earlier(60000, 0xEE);
+    const std::vector<std::string> kInputOnly = {"Setup.dat"};
+    const std::vector<std::string> kInputAndOutput = {"DeSetup.dat", "Setup.dat"};
     for (const auto& c : kCases) {
         for (bool hasEarlier : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (hasEarlier ? ", earlier output" : ""));
@@ -83,12 +86,12 @@ TEST(DecodePackageFile, HeaderCasesWithAndWithoutAnEarlierOutput) {
             TraceRecorder traces;
             EXPECT_EQ(Decode(input, output), c.result);
             EXPECT_EQ(traces.Lines(), TraceLines(c.traces));
-            if (c.result == kDecodeOk || hasEarlier) {
+            const bool hasOutput = c.result == kDecodeOk || hasEarlier;
+            if (hasOutput) {
                 EXPECT_EQ(Contents(output), c.result == kDecodeOk ? c.installer : earlier);
-            } else {
-                EXPECT_FALSE(fs::exists(output));
             }
             EXPECT_EQ(Contents(input), c.package);
+            EXPECT_EQ(folder.Names(), hasOutput ? kInputAndOutput : kInputOnly);
         }
     }
 }
@@ -96,7 +99,9 @@ TEST(DecodePackageFile, HeaderCasesWithAndWithoutAnEarlierOutput) {
 TEST(DecodePackageFile, FilesThatCannotBeOpened) {
     TempFolder folder;
     const fs::path golden = folder.File("Setup.dat"), output = folder.File("out");
+    const fs::path subfolder = folder.File("sub");
     ASSERT_TRUE(WriteFile(golden, kGoldenPackage));
+    ASSERT_TRUE(fs::create_directory(subfolder));
     // A missing input, and a folder, which is not opened as a file.
     for (const fs::path& input : {folder.File("missing"), folder.path()}) {
         TraceRecorder traces;
@@ -104,11 +109,13 @@ TEST(DecodePackageFile, FilesThatCannotBeOpened) {
         EXPECT_EQ(traces.Lines(), TraceLines(1));
         EXPECT_FALSE(fs::exists(output));
     }
-    // An output in a missing folder, and one that is a folder.
-    for (const fs::path& bad : {folder.File("no-such-folder") / "out", folder.path()}) {
+    // An output in a missing folder, and one that is a folder: nothing is left beside either.
+    for (const fs::path& bad : {folder.File("no-such-folder") / "out", subfolder}) {
         TraceRecorder traces;
         EXPECT_EQ(Decode(golden, bad), kDecodeWriteFailed) << bad;
         EXPECT_EQ(traces.Lines(), TraceLines(6));
+        EXPECT_EQ(folder.Names(), (std::vector<std::string>{"Setup.dat", "sub"})) << bad;
+        EXPECT_TRUE(fs::is_empty(subfolder)) << bad;
     }
     TraceRecorder traces;
     EXPECT_EQ(DecodePackageFile(nullptr, WidePath(output).c_str()), kDecodeBadArgument);
