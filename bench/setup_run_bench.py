@@ -7,7 +7,7 @@ run is waiting that the setup prescribes on the path it takes: the download laun
 attempt once a second until the attempt has finished, waits 2000 ms after it, and the outcome notice
 stands for 1500 ms (the status line's 500 ms ticks block nothing). The figure of interest is the
 overhead beyond those waits, from the setup's first trace line to the start of the installer; the
-target is under one second. Wine's own start-up and the installer's are printed beside it. The
+target is under half a second. Wine's own start-up and the installer's are printed beside it. The
 figures are printed, not enforced.
 
 Builds nothing: run it after the host-release build and the Windows build that this machine runs
@@ -21,10 +21,11 @@ import math
 import os
 import shutil
 import statistics
+import subprocess
 import sys
 import time
 
-from qerv_e2e import QERV_PACK, RECORDER_EXE, SETUP_EXE, WIN_BUILD
+from qerv_e2e import QERV_PACK, RECORDER_UNSIGNED_EXE, SETUP_EXE, WIN_BUILD
 from qerv_e2e.servers import PACKAGE_NAME, loopback_servers, pack
 from qerv_e2e.setup_run import SetupRun, wait_for_file
 from qerv_e2e.windows import xvfb_display
@@ -39,9 +40,16 @@ COMPLETED_NOTICE_MS = 1500  # the outcome notice on the status line
 
 def installer_of_size(path, size):
     """The sample installer, padded with data after its image (a Windows program runs unchanged
-    with such an overlay) to the package size wanted."""
-    data = RECORDER_EXE.read_bytes()
-    path.write_bytes(data + os.urandom(size - len(data)))
+    with such an overlay) to about the package size wanted, then signed by the build's test
+    publisher, which the setup pins: the signature covers the overlay."""
+    data = RECORDER_UNSIGNED_EXE.read_bytes()
+    padded = path.with_suffix(".unsigned")
+    padded.write_bytes(data + os.urandom(size - len(data)))
+    signing = WIN_BUILD / "signing"
+    subprocess.run(["osslsigncode", "sign", "-certs", signing / "publisher.crt",
+                    "-key", signing / "publisher.key", "-h", "sha256", "-in", padded,
+                    "-out", path], check=True, capture_output=True)
+    padded.unlink()
 
 
 def first(run, prefix):
@@ -67,6 +75,8 @@ def one_run(wine, folder):
     attempt_start = first(run, "Start DownloadThread")
     download = first(run, "Success,End DownloadURLByHTTPS") - attempt_start
     launch = first(run, "szProcessPath: ")
+    decoded = first(run, "pqrlo -2 : ")
+    signer_checked = first(run, "Installer signer pinned: ")
     # The launcher looks at its attempt at once and then after every sample period; it sees the
     # end of the download at the first look after it.
     samples = max(1, math.ceil(download * 1000 / SAMPLE_MS))
@@ -78,6 +88,7 @@ def one_run(wine, folder):
         "setup": launch - program_start,
         "prescribed waits": waits,
         "setup overhead": launch - program_start - waits,
+        "signer check": signer_checked - decoded,  # part of the overhead
         "installer start": installer_started - launch,
     }
 
@@ -86,7 +97,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5, help="runs (default: %(default)s)")
     args = parser.parse_args()
-    for needed in (SETUP_EXE, RECORDER_EXE, QERV_PACK):
+    for needed in (SETUP_EXE, RECORDER_UNSIGNED_EXE, QERV_PACK):
         if not needed.exists():
             sys.exit(f"not built: {needed} (cmake --preset {WIN_BUILD.name} && cmake --build "
                      f"--preset {WIN_BUILD.name}; the same with host-release)")
@@ -115,7 +126,7 @@ def main():
     overhead = statistics.median(r["setup overhead"] for r in results)
     whole = statistics.median(r["whole run"] - r["prescribed waits"] for r in results)
     print(f"\nsetup overhead beyond the prescribed waits: {overhead * 1000:.0f} ms "
-          f"(target: under 1000 ms) -> {'met' if overhead < 1.0 else 'NOT met'}")
+          f"(target: under 500 ms) -> {'met' if overhead < 0.5 else 'NOT met'}")
     print(f"whole run beyond the prescribed waits, Wine's start and the installer's included: "
           f"{whole * 1000:.0f} ms")
 
