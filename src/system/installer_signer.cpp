@@ -2,45 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
+
+#include "system/program_image.h"
 
 namespace {
-
-// The program image's fields that lead to its certificate table. Offsets are from the start of
-// the header they belong to.
-constexpr std::uint64_t kDosHeaderBytes = 64;
-constexpr std::uint64_t kNewHeaderOffsetField = 0x3C;  // e_lfanew
-constexpr std::uint64_t kFileHeaderBytes = 24;         // "PE\0\0" and the COFF header
-constexpr std::uint64_t kOptionalHeaderSizeField = 4 + 16;
-constexpr std::uint16_t kPe32Magic = 0x10B;
-constexpr std::uint16_t kPe32PlusMagic = 0x20B;
-constexpr std::uint64_t kDirectoryCountField32 = 92;       // NumberOfRvaAndSizes in PE32
-constexpr std::uint64_t kDirectoryCountField32Plus = 108;  // and in PE32+
-constexpr std::uint32_t kSecurityDirectory = 4;
-constexpr std::uint64_t kDirectoryEntryBytes = 8;
-constexpr std::uint64_t kCertificateHeaderBytes = 8;  // dwLength, wRevision, wCertificateType
-constexpr std::uint16_t kCertificateRevision2 = 0x0200;
-constexpr std::uint16_t kCertificateTypePkcsSignedData = 0x0002;
-
-std::uint16_t Read16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t Read32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-bool Fail(std::string* why, const std::string& reason) {
-    *why = reason;
-    return false;
-}
-
-std::string Hex16(std::uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04x", static_cast<unsigned>(value));
-    return text;
-}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -111,72 +77,14 @@ bool IsSignerPinned(const SignerPin& pin, const std::vector<SignerPin>& pins) {
     return std::find(pins.begin(), pins.end(), pin) != pins.end();
 }
 
-// Every position is a 64-bit sum of 32-bit fields, so no field's value can wrap it around the
-// size check that follows it.
 bool ReadInstallerSigner(const unsigned char* data, std::size_t size, InstallerSigner* signer,
                          std::string* why) {
-    const std::uint64_t fileSize = size;
-    if (fileSize < 2 || data[0] != 'M' || data[1] != 'Z') {
-        return Fail(why, "not a program: no MZ header");
-    }
-    if (fileSize < kDosHeaderBytes) return Fail(why, "the program's DOS header is cut short");
-    const std::uint64_t peHeader = Read32(data + kNewHeaderOffsetField);
-    if (peHeader + kFileHeaderBytes > fileSize) {
-        return Fail(why, "the PE header lies outside the file");
-    }
-    const unsigned char* pe = data + peHeader;
-    if (pe[0] != 'P' || pe[1] != 'E' || pe[2] != 0 || pe[3] != 0) {
-        return Fail(why, "not a program: no PE signature");
-    }
-    const std::uint64_t optionalSize = Read16(pe + kOptionalHeaderSizeField);
-    const std::uint64_t optional = peHeader + kFileHeaderBytes;
-    if (optionalSize < 2 || optional + 2 > fileSize) {
-        return Fail(why, "the optional header is missing or cut short");
-    }
-    const std::uint16_t magic = Read16(data + optional);
-    if (magic != kPe32Magic && magic != kPe32PlusMagic) {
-        return Fail(why, "the optional header has the unknown magic " + Hex16(magic));
-    }
-    const std::uint64_t countField =
-        magic == kPe32Magic ? kDirectoryCountField32 : kDirectoryCountField32Plus;
-    const std::uint64_t directories = countField + 4;
-    if (directories > optionalSize || optional + directories > fileSize) {
-        return Fail(why, "the optional header is cut short");
-    }
-    if (Read32(data + optional + countField) <= kSecurityDirectory) {
-        return Fail(why, "the program is not signed");
-    }
-    const std::uint64_t entryEnd = directories + (kSecurityDirectory + 1) * kDirectoryEntryBytes;
-    if (entryEnd > optionalSize || optional + entryEnd > fileSize) {
-        return Fail(why, "the data directories run past the optional header or the file");
-    }
-    // The security directory alone holds a file offset rather than an address in memory, since
-    // the certificate table is not loaded with the image.
-    const unsigned char* entry = data + optional + entryEnd - kDirectoryEntryBytes;
-    const std::uint64_t tableStart = Read32(entry);
-    const std::uint64_t tableSize = Read32(entry + 4);
-    if (tableStart == 0 || tableSize == 0) return Fail(why, "the program is not signed");
-    const std::uint64_t tableEnd = tableStart + tableSize;
-    if (tableEnd > fileSize) return Fail(why, "the certificate table lies outside the file");
-
-    // Entries start on 8-byte boundaries; the first PKCS#7 one is the signature.
-    for (std::uint64_t at = tableStart; tableEnd - at >= kCertificateHeaderBytes;) {
-        const std::uint64_t length = Read32(data + at);
-        if (length < kCertificateHeaderBytes) {
-            return Fail(why, "a certificate entry is shorter than its own header");
-        }
-        if (length > tableEnd - at) {
-            return Fail(why, "a certificate entry runs past the end of the certificate table");
-        }
-        if (Read16(data + at + 4) == kCertificateRevision2 &&
-            Read16(data + at + 6) == kCertificateTypePkcsSignedData) {
-            return ReadSignatureSigner(data + at + kCertificateHeaderBytes,
-                                       static_cast<std::size_t>(length - kCertificateHeaderBytes),
-                                       signer, why);
-        }
-        const std::uint64_t padded = (length + 7) & ~std::uint64_t{7};
-        if (padded >= tableEnd - at) break;
-        at += padded;
-    }
-    return Fail(why, "the certificate table holds no PKCS#7 signature");
+    const ImageReader read = [data, size](std::uint64_t offset, void* buffer, std::size_t bytes) {
+        if (offset > size || bytes > size - offset) return false;
+        std::memcpy(buffer, data + offset, bytes);
+        return true;
+    };
+    SignatureSpan span;
+    if (!LocateSignature(read, size, &span, why)) return false;
+    return ReadSignatureSigner(data + span.offset, span.size, signer, why);
 }

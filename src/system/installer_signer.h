@@ -33,7 +33,8 @@ struct InstallerSigner {
 
 // Reads the signer of the Authenticode signature embedded in the program image data[0, size).
 // Nothing is verified here: neither the image's digest nor the chain. False, with the reason in
-// *why, when the image carries no signature that can be read.
+// *why, when the image carries no signature that can be read, or carries more than the signature
+// in its certificate table (see LocateSignature).
 bool ReadInstallerSigner(const unsigned char* data, std::size_t size, InstallerSigner* signer,
                          std::string* why);
 
@@ -43,11 +44,13 @@ bool ReadSignatureSigner(const unsigned char* pkcs7, std::size_t size, Installer
                          std::string* why);
 
 // The setup's check before it starts an installer (Windows only): WinVerifyTrust without any
-// user interface or revocation fetch, then the signer's key against the pins.
+// user interface or revocation fetch, then the signature's place in the image, then the signer's
+// key against the pins.
 enum class SignerCheck {
     kPinned,     // signed, intact, and by a pinned key
     kNoPins,     // the build pins nobody: not checked
     kUntrusted,  // WinVerifyTrust refused the file (unsigned, bad digest, ...)
+    kPadded,     // WinVerifyTrust accepted it, but data that no signature covers rides along
     kNotPinned,  // a sound signature by a key that is not pinned
 };
 
@@ -55,6 +58,11 @@ struct SignerCheckResult {
     SignerCheck check = SignerCheck::kUntrusted;
     long trustResult = 0;  // WinVerifyTrust's answer
     std::wstring subject;  // the signer's subject, when one was found
+    std::string why;       // what is wrong with the image, for kPadded
 };
 
-SignerCheckResult CheckInstallerSigner(const wchar_t* path, const std::vector<SignerPin>& pins);
+// Checks the open file hFile (a HANDLE, read from its start whatever its file pointer), which
+// path names for WinVerifyTrust's own use. The caller keeps the file open, and others from
+// changing it, until it has used what was checked.
+SignerCheckResult CheckInstallerSigner(void* hFile, const wchar_t* path,
+                                       const std::vector<SignerPin>& pins);

@@ -122,6 +122,11 @@ void Put32(Bytes* b, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) (*b)[at + i] = v >> (8 * i) & 0xFF;
 }
 
+Bytes Append(Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
 // A certificate table entry: its length counts the header and the content, not the padding to
 // the next 8-byte boundary.
 Bytes Entry(std::uint16_t type, const Bytes& content) {
@@ -259,6 +264,17 @@ TEST(ReadInstallerSigner, RefusesMalformedImagesWithAReason) {
          [](Image*) {}, "not PKCS#7 signed data"},
         {"signature without its certificate", Entry(0x0002, Signer().Sign(PKCS7_NOCERTS)),
          [](Image*) {}, "does not carry its signer's certificate"},
+        // Bytes that the signature does not cover ride along: in its entry, in the table after
+        // it, or after the table.
+        {"data in the signature's entry", Entry(0x0002, Append(signature, Bytes(8, 0))),
+         [](Image*) {}, "data follows the signature in the certificate table"},
+        {"padding that is not zero", Entry(0x0002, Append(signature, Bytes{0, 0, 1})),
+         [](Image*) {}, "data follows the signature in the certificate table"},
+        {"an entry after the signature",
+         Append(Entry(0x0002, signature), Entry(0x0001, Bytes(13, 0x5A))), [](Image*) {},
+         "data follows the signature in the certificate table"},
+        {"data after the table", Entry(0x0002, signature), [](Image* i) { i->bytes.push_back(0); },
+         "data follows the certificate table"},
     };
     for (const auto& c : kCases) {
         Image image(false, c.table);
