@@ -6,7 +6,7 @@
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
 #include "download/download_file.h"
-#include "system/installer_signer.h"
+#include "base/held_file.h"
 #include "ui/setup_dialog_view.h"
 
 #include <windows.h>
@@ -17,18 +17,40 @@
 
 namespace {
 
-bool StartDirect(wchar_t* szCommandLine) {
+// The longest path that QueryFullProcessImageNameW gives, terminator included.
+constexpr DWORD kLongestPathChars = 32768;
+
+// Whether the image of the suspended process is the file held open by hFile.
+bool IsImageOf(HANDLE hProcess, HANDLE hFile) {
+    std::vector<wchar_t> image(kLongestPathChars, L'\0');
+    DWORD nChars = kLongestPathChars;
+    if (!QueryFullProcessImageNameW(hProcess, 0, image.data(), &nChars)) return false;
+    const ScopedHandle started(CreateFileW(image.data(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return started.valid() && IsSameFile(started.get(), hFile);
+}
+
+DirectStart StartDirect(HANDLE hInstaller, const wchar_t* szApplication, wchar_t* szCommandLine) {
     STARTUPINFOW startupInfo = {};
     startupInfo.cb = sizeof(startupInfo);
     PROCESS_INFORMATION processInfo = {};
-    if (!CreateProcessW(nullptr, szCommandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startupInfo, &processInfo)) {
-        return false;
+    const DWORD dwFlags = hInstaller != nullptr ? CREATE_SUSPENDED : 0;
+    if (!CreateProcessW(szApplication, szCommandLine, nullptr, nullptr, FALSE, dwFlags, nullptr,
+                        nullptr, &startupInfo, &processInfo)) {
+        return DirectStart::kFailed;
     }
     // The installer runs on by itself; nothing waits for it.
-    CloseHandle(processInfo.hThread);
-    CloseHandle(processInfo.hProcess);
-    return true;
+    const ScopedHandle process(processInfo.hProcess);
+    const ScopedHandle thread(processInfo.hThread);
+    if (hInstaller != nullptr) {
+        if (!IsImageOf(process.get(), hInstaller)) {
+            TerminateProcess(process.get(), ERROR_FILE_INVALID);
+            return DirectStart::kNotTheCheckedFile;
+        }
+        ResumeThread(thread.get());
+    }
+    return DirectStart::kStarted;
 }
 
 bool ShellStartElevated(HWND hWndOwner, const wchar_t* szFile, const wchar_t* szParameters,
@@ -58,32 +80,6 @@ void ShowElevationDeclined() {
 
 const InstallerStarter kSystemInstallerStarter = {StartDirect, ShellStartElevated,
                                                   ShowElevationDeclined};
-
-bool IsInstallerSignerAccepted(const std::wstring& path, const char* pinsText) {
-    std::vector<SignerPin> pins;
-    if (!ParseSignerPins(pinsText, &pins)) {
-        // The build checks the list, so this is a damaged program: trust nobody.
-        DebugTrace(L"Installer signer pins unreadable");
-        return false;
-    }
-    const SignerCheckResult result = CheckInstallerSigner(path.c_str(), pins);
-    switch (result.check) {
-        case SignerCheck::kNoPins:
-            DebugTrace(L"Installer signer not checked: no signer pinned");
-            return true;
-        case SignerCheck::kPinned:
-            DebugTrace(L"Installer signer pinned: %s", result.subject.c_str());
-            return true;
-        case SignerCheck::kUntrusted:
-            DebugTrace(L"Installer signature refused: WinVerifyTrust 0x%08lX: %s",
-                       static_cast<unsigned long>(result.trustResult), path.c_str());
-            return false;
-        case SignerCheck::kNotPinned:
-            break;
-    }
-    DebugTrace(L"Installer signature refused: signer not pinned: %s", result.subject.c_str());
-    return false;
-}
 
 namespace {
 
@@ -127,31 +123,43 @@ void ScheduleRemovals(const LaunchFiles& files) {
     RemoveAtRestart(files.szDirectoryDownload);
 }
 
-LaunchOutcome StartInstallerElevated(const LaunchFiles& files, const std::wstring& sArgumentFist,
-                                     SetupDialogView& view, const InstallerStarter& starter) {
+// The installer and the folder are let go only now, just before they are removed here.
+void DeleteInstallerNow(const LaunchFiles& files, HeldFiles* pHeld) {
+    pHeld->installer.reset();
+    DeleteNow(files.szFileSavePath);
+}
+
+void RemoveFolderNow(const LaunchFiles& files, HeldFiles* pHeld) {
+    pHeld->folder.reset();
+    RemoveFolderNow(files.szDirectoryDownload);
+}
+
+// szFile is the installer as the path that leads to the held file now names it.
+LaunchOutcome StartInstallerElevated(const LaunchFiles& files, const std::wstring& szFile,
+                                     const std::wstring& sArgumentFist, SetupDialogView& view,
+                                     const InstallerStarter& starter, HeldFiles* pHeld) {
     wchar_t szParameters[kLaunchBufferChars] = {};
     if (!ComposeElevatedParameters(sArgumentFist, g_nLanguage.load(), szParameters)) {
         DebugTrace(L"Installer parameters do not fit: %s", sArgumentFist.c_str());
         return LaunchOutcome::kNotStarted;
     }
     DWORD dwError = ERROR_SUCCESS;
-    if (starter.startElevated(view.MainWindow(), files.szFileSavePath.c_str(), szParameters,
-                              &dwError)) {
+    if (starter.startElevated(view.MainWindow(), szFile.c_str(), szParameters, &dwError)) {
         // The running installer and its folder stay; the restart removes them. The dialog is
         // ended only once everything is removed or scheduled (by the caller).
         DeleteNow(files.sDownloadedPath);
         DeleteNow(files.sPathFileRun);
-        DeleteNow(files.szFileSavePath);
-        RemoveFolderNow(files.szDirectoryDownload);
+        DeleteInstallerNow(files, pHeld);
+        RemoveFolderNow(files, pHeld);
         return LaunchOutcome::kStartedElevated;
     }
     if (dwError != ERROR_CANCELLED) return LaunchOutcome::kNotStarted;
 
     starter.showElevationDeclined();
     DeleteNow(files.sDownloadedPath);
-    DeleteNow(files.szFileSavePath);
+    DeleteInstallerNow(files, pHeld);
     RemoveAbandonedAttemptFiles();
-    RemoveFolderNow(files.szDirectoryDownload);
+    RemoveFolderNow(files, pHeld);
     return LaunchOutcome::kElevationDeclined;
 }
 
@@ -159,15 +167,29 @@ LaunchOutcome StartInstallerElevated(const LaunchFiles& files, const std::wstrin
 
 LaunchOutcome RunInstallerLaunch(const SetupPaths& paths, const std::wstring& sArgumentFist,
                                  bool bSetupOnly, SetupDialogView& view,
-                                 const InstallerStarter& starter) {
+                                 const InstallerStarter& starter, HeldFiles* pHeld) {
     const LaunchFiles files = FilesOf(paths, bSetupOnly);
+    // The checked installer is started by the path that leads to it now, links resolved.
+    const HANDLE hInstaller = pHeld->installer.valid() ? pHeld->installer.get() : nullptr;
+    const std::wstring held = hInstaller != nullptr ? FinalPathOf(hInstaller) : std::wstring();
+    const std::wstring& szFile = held.empty() ? files.szFileSavePath : held;
 
     LaunchOutcome outcome = LaunchOutcome::kNotStarted;
     wchar_t szProcessPath[kLaunchBufferChars] = {};
     if (ComposeDirectCommandLine(files.szFileSavePath, sArgumentFist, g_nLanguage.load(),
                                  szProcessPath)) {
         DebugTrace(L"szProcessPath: %s", szProcessPath);
-        if (starter.startDirect(szProcessPath)) outcome = LaunchOutcome::kStartedDirectly;
+        switch (
+            starter.startDirect(hInstaller, held.empty() ? nullptr : held.c_str(), szProcessPath)) {
+            case DirectStart::kStarted:
+                outcome = LaunchOutcome::kStartedDirectly;
+                break;
+            case DirectStart::kNotTheCheckedFile:
+                DebugTrace(L"Installer started is not the one checked: %s", szFile.c_str());
+                return LaunchOutcome::kNotTheCheckedFile;
+            case DirectStart::kFailed:
+                break;
+        }
     } else {
         // Never started with a cut path. The elevated start takes the path on its own, so a long
         // one may still be started that way.
@@ -177,10 +199,13 @@ LaunchOutcome RunInstallerLaunch(const SetupPaths& paths, const std::wstring& sA
         DebugTrace(L"szProcessPath does not fit: %s", wanted.c_str());
     }
 
-    if (outcome == LaunchOutcome::kNotStarted && !files.szFileSavePath.empty()) {
-        outcome = StartInstallerElevated(files, sArgumentFist, view, starter);
+    if (outcome == LaunchOutcome::kNotStarted && !szFile.empty()) {
+        outcome = StartInstallerElevated(files, szFile, sArgumentFist, view, starter, pHeld);
         if (outcome == LaunchOutcome::kElevationDeclined) return outcome;
     }
+    // The installer runs or never will; nothing here removes it or its folder before the restart.
+    pHeld->installer.reset();
+    pHeld->folder.reset();
     ScheduleRemovals(files);
     if (outcome == LaunchOutcome::kStartedElevated) view.EndSetupDialog();
     return outcome;

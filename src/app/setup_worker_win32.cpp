@@ -11,92 +11,28 @@
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
 #include "app/shared_state.h"
-#include "base/security_descriptor.h"
+#include "app/download_folder.h"
+#include "app/installer_check.h"
+#include "base/held_file.h"
+#include "base/last_error_keeper.h"
 #include "base/sleep.h"
 #include "download/download_file.h"
 #include "download/winhttp_download_codes.h"
 #include "download/winhttp_wrapper.h"
+#include "system/file_io.h"
 #include "system/installer_url.h"
 #include "system/package_decode.h"
+#include "system/program_image.h"
 #include "ui/setup_dialog_view.h"
 
 #include <windows.h>
-#include <iterator>
+
 #include <shlwapi.h>
 
-namespace {
-
-constexpr DWORD kPathBufferChars = 1024;
-// GetTempFileNameW writes at most MAX_PATH characters, so a longer temporary folder is refused.
-constexpr DWORD kTempFolderLimit = MAX_PATH;
-constexpr wchar_t kUniqueNamePrefix[] = L"0";
-constexpr wchar_t kPackageFileName[] = L"Setup.dat";
-constexpr wchar_t kDecodedFileName[] = L"DeSetup.dat";
-
-// The folder lies in the user's own temporary folder while everything in it is written, read
-// and started elevated: only SYSTEM and Administrators may touch it, with nothing inherited from
-// the user's folder, so that no process of the user can swap the package or the installer or
-// plant files beside them.
-constexpr wchar_t kDownloadFolderSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-
-// Creates szPath with the folder's protected access list, and refuses it (last error
-// ERROR_REPARSE_ATTRIBUTE_CONFLICT) when what stands there afterwards is not a plain folder: a
-// mount point or link in its place would send the elevated writes and deletes elsewhere.
-bool CreateProtectedFolder(const wchar_t* szPath) {
-    SddlSecurityAttributes security(kDownloadFolderSecurity);
-    if (security.get() == nullptr || !CreateDirectoryW(szPath, security.get())) return false;
-    const DWORD dwAttributes = GetFileAttributesW(szPath);
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        SetLastError(ERROR_REPARSE_ATTRIBUTE_CONFLICT);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool CreateDownloadFolder(SetupPaths* pPaths) {
-    wchar_t szFileSavePath[kPathBufferChars] = {};
-    const DWORD nLength = GetTempPathW(kPathBufferChars, szFileSavePath);
-    if (nLength == 0 || nLength >= kTempFolderLimit) return false;
-
-    DebugTrace(L"szFileSavePath 1: %s", szFileSavePath);
-    // The length is below MAX_PATH, so the backslash always fits.
-    if (szFileSavePath[nLength - 1] != L'\\') {
-        szFileSavePath[nLength] = L'\\';
-        szFileSavePath[nLength + 1] = L'\0';
-    }
-    DebugTrace(L"szFileSavePath 2: %s", szFileSavePath);
-
-    wchar_t szTempFolder[kPathBufferChars] = {};
-    lstrcpynW(szTempFolder, szFileSavePath, kPathBufferChars);
-    const UINT nUnique = GetTempFileNameW(szTempFolder, kUniqueNamePrefix, 0, szFileSavePath);
-    DebugTrace(L"szFileSavePath 2.e: %s", szFileSavePath);
-    if (nUnique == 0) {
-        DebugTrace(L"szFileSavePath 2.1: %d", GetLastError());
-        return false;
-    }
-    // The unique name becomes a folder: its empty file is replaced by a folder of that name.
-    if (!DeleteFileW(szFileSavePath)) {
-        DebugTrace(L"szFileSavePath 2.2: %d", GetLastError());
-        return false;
-    }
-    if (!CreateProtectedFolder(szFileSavePath)) {
-        DebugTrace(L"szFileSavePath 2.3: %d", GetLastError());
-        return false;
-    }
-
-    DebugTrace(L"szFileSavePath 3: %s", szFileSavePath);
-    pPaths->downloadFolder = szFileSavePath;
-    DebugTrace(L"szFileSavePath 4: %s", szFileSavePath);
-    pPaths->packageFile = pPaths->downloadFolder + L"\\" + kPackageFileName;
-    DebugTrace(L"szDirectoryDownload : %s", pPaths->downloadFolder.c_str());
-    DebugTrace(L"szFileSavePath 5: %s", pPaths->packageFile.c_str());
-    pPaths->decodedFile = pPaths->downloadFolder + L"\\" + kDecodedFileName;
-    pPaths->installerFile = pPaths->downloadFolder + L"\\" + kInstallerFileName;
-    return true;
-}
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -177,7 +113,8 @@ constexpr unsigned kStopQuestionPollMs = 200;
 
 }  // namespace
 
-void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const SetupPaths& paths) {
+void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const SetupPaths& paths,
+                         HeldFiles* pHeld) {
     if (bSucceeded) {
         DebugTrace(L"pqrlo -3");
         view.PauseStatusText();
@@ -192,6 +129,9 @@ void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const SetupPath
         DeleteFileW(path->c_str());
     }
     RemoveAbandonedAttemptFiles();
+    // Held until now, so that what was deleted above was in the run's own folder.
+    pHeld->installer.reset();
+    pHeld->folder.reset();
     // A folder that still holds a file in use goes at the next restart, after that file.
     if (!RemoveDirectoryW(paths.downloadFolder.c_str())) {
         MoveFileExW(paths.downloadFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
@@ -203,14 +143,16 @@ void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const SetupPath
 
 bool StopAtStopPoint() {
     DebugTrace(L"pqrlo -5");
-    int nState = g_nCancelState.load();
-    while (nState == kCancelStateAsked) {
+    // One step from "nothing asked" to "past the stop point": a question opened meanwhile is
+    // waited for, never written over.
+    int nState = kCancelStateNone;
+    while (!g_nCancelState.compare_exchange_strong(nState, kCancelStatePastStopPoint)) {
+        // The cancel handler has already ended the dialog; nothing is removed and nothing shown.
+        if (nState == kCancelStateConfirmed) return true;
+        if (nState != kCancelStateAsked) return false;
         SleepFor(kStopQuestionPollMs);
-        nState = g_nCancelState.load();
+        nState = kCancelStateNone;
     }
-    // The cancel handler has already ended the dialog; nothing is removed and nothing shown.
-    if (nState == kCancelStateConfirmed) return true;
-    g_nCancelState.store(kCancelStatePastStopPoint);
     return false;
 }
 
@@ -227,6 +169,8 @@ void ReportDownloadFailure(SetupDialogView& view, bool bDownloadOnly) {
 namespace {
 
 constexpr DWORD kModulePathChars = 1024;
+constexpr std::size_t kCopyPieceBytes = 64 * 1024;
+constexpr wchar_t kCopyPartSuffix[] = L".part";
 // The worker may start before the dialog is first shown; hiding then waits for it once.
 constexpr unsigned kHideRetryMs = 500;
 
@@ -244,6 +188,15 @@ SetupEnd EndAfterInitFailure(SetupDialogView& view) {
     return SetupEnd::kInitFailed;
 }
 
+// An installer refused before or at its start ends the run as a failed download does.
+SetupEnd EndAsRefused(SetupDialogView& view, const SetupPaths& paths, HeldFiles* pHeld,
+                      bool bDownloadOnly) {
+    ShowDownloadOutcome(view, false, paths, pHeld);
+    if (StopAtStopPoint()) return SetupEnd::kStoppedByUser;
+    ReportDownloadFailure(view, bDownloadOnly);
+    return SetupEnd::kDownloadFailed;
+}
+
 // The one download object lives for the rest of the process; the status line polls for it.
 void PublishDownloadObject() { g_pWinHttpWrapper.store(new WinHttpWrapper()); }
 
@@ -256,8 +209,44 @@ DownloadThreadParam& DownloadRecord() {
 
 }  // namespace
 
+bool CopyInstallerNextToProgram(HANDLE hInstaller, const std::wstring& programFolder) {
+    if (hInstaller == nullptr) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    // The folder is the user's: held while the copy is made, and reached by the path that leads
+    // to it now. The copy is made as a new file beside its name, never one that someone else put
+    // there, and then moved onto the name, which replaces a link there itself rather than
+    // writing through it.
+    const ScopedHandle folder = OpenFolderHeld(programFolder);
+    const std::wstring folderPath = folder.valid() ? FinalPathOf(folder.get()) : std::wstring();
+    if (folderPath.empty()) return false;
+    const std::wstring target = folderPath + L"\\" + kInstallerFileName;
+    const std::wstring part =
+        target + L"." + std::to_wstring(GetCurrentProcessId()) + kCopyPartSuffix;
+    FileHandle copy = FileHandle::CreateNew(part.c_str());
+    if (!copy.IsOpen()) return false;
+    // Written from the file that was checked, in pieces of a fixed size.
+    std::vector<unsigned char> piece(kCopyPieceBytes);
+    const ImageReader read = FileImageReader(hInstaller);
+    LARGE_INTEGER size = {};
+    bool bCopied = GetFileSizeEx(hInstaller, &size) != FALSE;
+    for (std::uint64_t at = 0; bCopied && at < static_cast<std::uint64_t>(size.QuadPart);) {
+        const std::uint32_t nBytes = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(piece.size(), static_cast<std::uint64_t>(size.QuadPart) - at));
+        bCopied = read(at, piece.data(), nBytes) && WriteInPieces(copy, piece.data(), nBytes);
+        at += nBytes;
+    }
+    copy.Close();
+    if (bCopied && MoveFileOver(part.c_str(), target.c_str())) return true;
+    const LastErrorKeeper keeper;
+    RemoveFile(part.c_str());
+    return false;
+}
+
 SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
-                  const std::wstring& sArgumentTotal, const InstallerStarter& starter) {
+                  const std::wstring& sArgumentTotal, const InstallerStarter& starter,
+                  const InstallerPolicy& policy) {
     DebugTrace(L"sArgumentFist : %s", sArgumentFist.c_str());
     DebugTrace(L"sArgumentTotal : %s", sArgumentTotal.c_str());
     const bool bDownloadOnly = HasSwitch(sArgumentTotal, kSwitchDownloadOnly);
@@ -275,22 +264,30 @@ SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
 
     if (view.MainWindow() == nullptr) return EndAfterInitFailure(view);
     SetupPaths paths;
+    HeldFiles held;
     paths.programFolder = ProgramFolder();
-    if (!CreateDownloadFolder(&paths)) return EndAfterInitFailure(view);
+    if (!CreateDownloadFolder(&paths, &held.folder)) return EndAfterInitFailure(view);
 
     if (!bSetupOnly) {
-        int bRet = DownloadPackage(view, &DownloadRecord(), paths.packageFile, url, alternateUrl);
+        int bRet = 0;
+        {
+            const InstallerCheckWarmUp warmUp;
+            bRet = DownloadPackage(view, &DownloadRecord(), paths.packageFile, url, alternateUrl);
+        }
         if (bRet != 0) {
             // An installer by anyone but a pinned publisher is neither started nor copied next to
-            // the program, where a later set-up-only run would start it.
-            if (DecodeInstaller(paths) &&
-                IsInstallerSignerAccepted(paths.installerFile, kInstallerSigners)) {
+            // the program, where a later set-up-only run would start it. The one checked stays
+            // open from here on, so that it is the one started or copied.
+            InstallerCheck check;
+            if (DecodeInstaller(paths)) check = CheckInstaller(paths.installerFile, policy);
+            if (check.bAccepted) {
+                held.installer = std::move(check.file);
                 DebugTrace(L"szFileSavePath: %s", paths.installerFile.c_str());
             } else {
                 bRet = 0;
             }
         }
-        ShowDownloadOutcome(view, bRet != 0, paths);
+        ShowDownloadOutcome(view, bRet != 0, paths, &held);
         if (StopAtStopPoint()) return SetupEnd::kStoppedByUser;
         if (bRet == 0) {
             ReportDownloadFailure(view, bDownloadOnly);
@@ -298,33 +295,37 @@ SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
         }
     }
 
-    // The installer next to the program is whatever lies there: it is started only when signed by
-    // a pinned publisher. With both switches nothing is started, so there is nothing to check.
-    if (bSetupOnly && !bDownloadOnly &&
-        !IsInstallerSignerAccepted(InstallerNextToProgram(paths.programFolder),
-                                   kInstallerSigners)) {
-        ShowDownloadOutcome(view, false, paths);
-        if (StopAtStopPoint()) return SetupEnd::kStoppedByUser;
-        ReportDownloadFailure(view, bDownloadOnly);
-        return SetupEnd::kDownloadFailed;
+    // The installer next to the program is whatever lies there: it is started only when it passes
+    // the check. With both switches nothing is started, so there is nothing to check.
+    if (bSetupOnly && !bDownloadOnly) {
+        InstallerCheck check = CheckInstaller(InstallerNextToProgram(paths.programFolder), policy);
+        if (!check.bAccepted) return EndAsRefused(view, paths, &held, bDownloadOnly);
+        held.installer = std::move(check.file);
     }
 
     view.Hide();
     if (bDownloadOnly) {
         // With both switches nothing was downloaded, so the copy fails; a failed copy ends the
         // run like a successful one.
-        const std::wstring target = paths.programFolder + L"\\" + kInstallerFileName;
-        CopyFileW(paths.installerFile.c_str(), target.c_str(), FALSE);
+        if (!CopyInstallerNextToProgram(held.installer.get(), paths.programFolder)) {
+            DebugTrace(L"CopyFile error: %d", GetLastError());
+        }
+        held.installer.reset();
+        RemoveAbandonedAttemptFiles();
         view.EndSetupDialog();
         return SetupEnd::kDownloadOnlyCopied;
     }
-    RunInstallerLaunch(paths, sArgumentFist, bSetupOnly, view, starter);
+    if (RunInstallerLaunch(paths, sArgumentFist, bSetupOnly, view, starter, &held) ==
+        LaunchOutcome::kNotTheCheckedFile) {
+        return EndAsRefused(view, paths, &held, bDownloadOnly);
+    }
     return SetupEnd::kInstallerLaunched;
 }
 
 unsigned __stdcall SetupWorkerThread(void* pDialog) {
     SetupDialogView& view = *static_cast<SetupDialogView*>(pDialog);
-    switch (RunSetup(view, GetFirstArgument(), GetAllArguments(), kSystemInstallerStarter)) {
+    switch (RunSetup(view, GetFirstArgument(), GetAllArguments(), kSystemInstallerStarter,
+                     kInstallerPolicy)) {
         case SetupEnd::kStoppedByUser:
         case SetupEnd::kDownloadOnlyCopied:
             // The dialog has ended; its thread ends the process.

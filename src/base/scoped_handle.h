@@ -10,6 +10,11 @@ class ScopedHandle {
     explicit ScopedHandle(HANDLE handle = nullptr) : m_handle(handle) {}
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;
+    ScopedHandle(ScopedHandle&& other) noexcept : m_handle(other.release()) {}
+    ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
     ~ScopedHandle() { reset(); }
 
     HANDLE get() const { return m_handle; }
@@ -18,6 +23,11 @@ class ScopedHandle {
     HANDLE* receive() {
         reset();
         return &m_handle;
+    }
+    HANDLE release() {
+        const HANDLE handle = m_handle;
+        m_handle = nullptr;
+        return handle;
     }
     void reset(HANDLE handle = nullptr) {
         if (valid()) CloseHandle(m_handle);

@@ -8,9 +8,11 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cstdint>
 #include <memory>
 #include <new>
 
+#include "system/program_image.h"
 #include "system/wide_text.h"
 
 namespace {
@@ -146,15 +148,18 @@ bool ReadSignatureSigner(const unsigned char* pkcs7, std::size_t size, Installer
     return true;
 }
 
-SignerCheckResult CheckInstallerSigner(const wchar_t* path, const std::vector<SignerPin>& pins) {
+SignerCheckResult CheckInstallerSigner(void* hFile, const wchar_t* path,
+                                       const std::vector<SignerPin>& pins) {
     SignerCheckResult result;
     if (pins.empty()) {
         result.check = SignerCheck::kNoPins;
         return result;
     }
+    // The check reads the open file, not whatever the path may lead to by then.
     WINTRUST_FILE_INFO fileInfo = {};
     fileInfo.cbStruct = sizeof(fileInfo);
     fileInfo.pcwszFilePath = path;
+    fileInfo.hFile = hFile;
     WINTRUST_DATA data = {};
     data.cbStruct = sizeof(data);
     data.dwUIChoice = WTD_UI_NONE;
@@ -168,6 +173,16 @@ SignerCheckResult CheckInstallerSigner(const wchar_t* path, const std::vector<Si
     result.trustResult = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     const TrustState state(&data, &action);
     if (result.trustResult != ERROR_SUCCESS) return result;
+    // WinVerifyTrust accepts data appended inside the certificate table unless the machine asks
+    // it not to; none is accepted here.
+    LARGE_INTEGER size = {};
+    SignatureSpan span;
+    if (!GetFileSizeEx(hFile, &size) ||
+        !LocateSignature(FileImageReader(hFile), static_cast<std::uint64_t>(size.QuadPart), &span,
+                         &result.why)) {
+        result.check = SignerCheck::kPadded;
+        return result;
+    }
 
     CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
     CRYPT_PROVIDER_SGNR* providerSigner =
@@ -185,4 +200,23 @@ SignerCheckResult CheckInstallerSigner(const wchar_t* path, const std::vector<Si
     result.check =
         IsSignerPinned(signer.pin, pins) ? SignerCheck::kPinned : SignerCheck::kNotPinned;
     return result;
+}
+
+ImageReader FileImageReader(void* hFile) {
+    return [hFile](std::uint64_t offset, void* buffer, std::size_t size) {
+        auto* bytes = static_cast<unsigned char*>(buffer);
+        while (size > 0) {
+            // A read at an offset of its own leaves nothing to the file pointer's position.
+            OVERLAPPED at = {};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            const DWORD wanted = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
+            DWORD got = 0;
+            if (!ReadFile(hFile, bytes, wanted, &got, &at) || got == 0) return false;
+            bytes += got;
+            offset += got;
+            size -= got;
+        }
+        return true;
+    };
 }

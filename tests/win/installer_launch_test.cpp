@@ -3,7 +3,9 @@
 // start and the box after a declined elevation go through fakes, since Wine never prompts.
 #include "app/debug_trace.h"
 #include "app/installer_launch.h"
+#include "app/installer_launch_command.h"
 #include "app/message_table.h"
+#include "base/held_file.h"
 
 #include <gtest/gtest.h>
 
@@ -32,9 +34,9 @@ struct FakeStarts {
 };
 FakeStarts g_fake;
 
-bool FakeDirect(wchar_t*) {
+DirectStart FakeDirect(HANDLE, const wchar_t*, wchar_t*) {
     ++g_fake.nDirect;
-    return false;
+    return DirectStart::kFailed;
 }
 
 bool FakeElevated(HWND hWndOwner, const wchar_t* szFile, const wchar_t* szParameters,
@@ -81,8 +83,16 @@ class LaunchTest : public ::testing::Test {
     std::vector<std::wstring> AllFourScheduled() const {
         return {paths.installerFile, paths.packageFile, paths.installerFile, paths.downloadFolder};
     }
+    // The launch of the installer held open, as the worker hands it over after its check.
     LaunchOutcome Launch(const InstallerStarter& starter) {
-        return RunInstallerLaunch(paths, sArgumentFist, bSetupOnly, view, starter);
+        HeldFiles held;
+        held.installer = OpenFileHeld(bSetupOnly ? InstallerNextToProgram(paths.programFolder)
+                                                 : paths.installerFile);
+        const LaunchOutcome outcome =
+            RunInstallerLaunch(paths, sArgumentFist, bSetupOnly, view, starter, &held);
+        // Nothing stays held once the launch is over: the restart may remove it all.
+        EXPECT_FALSE(held.installer.valid());
+        return outcome;
     }
 
     testsupport::RegistryValueGuard pending{testsupport::kSessionManagerKey,
@@ -228,60 +238,36 @@ TEST(SystemInstallerStarter, ElevatedStartPassesFileAndParameters) {
     EXPECT_EQ(record.commandLine.substr(record.commandLine.size() - 14), L" /abc /English");
 }
 
-// The pin of a test signer that the build made ("publisher" or "other"), next to the fixtures.
-std::string TestSignerPin(const wchar_t* name) {
-    const std::wstring fixtures = testsupport::Fixture(L"fixture_recorder");
-    const std::wstring pinFile =
-        fixtures.substr(0, fixtures.rfind(L'\\')) + L"\\..\\signing\\" + name + L".pin";
-    return testsupport::FileText(pinFile);
-}
+}  // namespace
 
-// Only a sound signature by a pinned key passes; the trace says why a file was refused. Wine does
-// not enforce the chain up to a trusted root, so the pin is what these cases prove.
-TEST(InstallerSigner, OnlyASoundSignatureByAPinnedKeyPasses) {
-    const std::string publisher = TestSignerPin(L"publisher");
-    const std::string other = TestSignerPin(L"other");
-    ASSERT_EQ(publisher, kInstallerSigners);
-    ASSERT_EQ(other.size(), 64u);
-    const struct {
-        const char* name;
-        const wchar_t* fixture;
-        bool bTamper;  // one byte of the code changed after signing
-        std::string pins;
-        bool bAccepted;
-        std::wstring trace;  // the start of the one line traced
-    } kCases[] = {
-        {"pinned", L"fixture_recorder", false, publisher, true,
-         L"Installer signer pinned: CN=Qerv Test Publisher, O=Qerv Test, C=XX"},
-        {"second of two pins", L"fixture_recorder", false, other + ";" + publisher, true,
-         L"Installer signer pinned: CN=Qerv Test Publisher"},
-        {"unsigned", L"fixture_recorder_unsigned", false, publisher, false,
-         L"Installer signature refused: WinVerifyTrust 0x800B0100: "},
-        {"changed after signing", L"fixture_recorder", true, publisher, false,
-         L"Installer signature refused: WinVerifyTrust 0x80096010: "},
-        {"another key", L"fixture_recorder_other", false, publisher, false,
-         L"Installer signature refused: signer not pinned: CN=Qerv Other Publisher, O=Qerv Test"},
-        {"no pins", L"fixture_recorder_unsigned", false, "", true,
-         L"Installer signer not checked: no signer pinned"},
-        {"malformed pins", L"fixture_recorder", false, publisher + ";", false,
-         L"Installer signer pins unreadable"},
-    };
+namespace {
+
+// The direct start runs the held file only: another file started under its name is ended before
+// it has run, and the launch says so.
+TEST(SystemInstallerStarter, DirectStartRunsOnlyTheHeldFile) {
     testsupport::TempDir folder;
+    const std::wstring checked = folder.File(L"SetupB.exe");
+    const std::wstring other = folder.File(L"Other.exe");
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", checked));
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder_unsigned", other));
+    const ScopedHandle held = OpenFileHeld(checked);
+    ASSERT_TRUE(held.valid());
+    const struct {
+        const wchar_t* name;
+        const std::wstring& started;
+        DirectStart result;
+    } kCases[] = {{L"the held file", checked, DirectStart::kStarted},
+                  {L"another file", other, DirectStart::kNotTheCheckedFile}};
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        const std::wstring installer = folder.File(L"SetupB.exe");
-        ASSERT_TRUE(testsupport::CopyFixture(c.fixture, installer));
-        if (c.bTamper) {
-            std::vector<unsigned char> bytes;
-            ASSERT_TRUE(testsupport::ReadBytes(installer, &bytes));
-            bytes[0x600] ^= 0xFF;
-            ASSERT_TRUE(testsupport::WriteBytes(installer, bytes));
-        }
-        testsupport::TraceRecorder traces;
-        EXPECT_EQ(IsInstallerSignerAccepted(installer, c.pins.c_str()), c.bAccepted);
-        const std::vector<std::wstring> lines = traces.Lines();
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_EQ(lines[0].rfind(c.trace, 0), 0u) << lines[0];
+        std::wstring commandLine = L"\"" + c.started + L"\" x";
+        EXPECT_EQ(
+            kSystemInstallerStarter.startDirect(held.get(), c.started.c_str(), &commandLine[0]),
+            c.result);
+        // An ended process never writes its record; a started one does within a second or two.
+        testsupport::StartRecord record;
+        EXPECT_EQ(testsupport::WaitForStartRecord(c.started, &record, 3000),
+                  c.result == DirectStart::kStarted);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "app/debug_trace.h"
 #include "app/message_table.h"
 #include "app/shared_state.h"
+#include "base/held_file.h"
 #include "base/security_descriptor.h"
 #include "base/test_hooks.h"
 #include "system/package_format.h"
@@ -18,6 +19,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,20 +34,6 @@ namespace {
 std::wstring Text(int nMessage) { return GetMessageText(nMessage); }
 std::wstring Status(int nMessage) { return L"SetStatusText " + Text(nMessage); }
 std::wstring Box(int nMessage) { return L"ShowMessageBox " + Text(nMessage) + L" 16"; }
-
-// Points GetTempPathW at another folder while it lives.
-class TemporaryFolderOverride {
-  public:
-    explicit TemporaryFolderOverride(const std::wstring& folder) : m_old(testsupport::Env(L"TMP")) {
-        SetEnvironmentVariableW(L"TMP", folder.c_str());
-    }
-    ~TemporaryFolderOverride() {
-        SetEnvironmentVariableW(L"TMP", m_old.empty() ? nullptr : m_old.c_str());
-    }
-
-  private:
-    std::wstring m_old;
-};
 
 // A recorder fixture's bytes: fixture_recorder is signed by the publisher the tests pin.
 std::vector<unsigned char> FixtureBytes(const wchar_t* name) {
@@ -98,80 +86,6 @@ class SetupWorkerTest : public ::testing::Test {
     testsupport::TempDir temp;
 };
 
-TEST_F(SetupWorkerTest, DownloadFolderIsANewEmptyFolderInTheTemporaryFolder) {
-    TemporaryFolderOverride override(temp.path());
-    SetupPaths paths;
-
-    ASSERT_TRUE(CreateDownloadFolder(&paths));
-    const std::wstring& folder = paths.downloadFolder;
-    EXPECT_EQ(folder.rfind(temp.path() + L"\\0", 0), 0u) << folder;
-    EXPECT_EQ(folder.substr(folder.size() - 4), L".tmp");
-    EXPECT_TRUE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(paths.packageFile, folder + L"\\Setup.dat");
-    EXPECT_EQ(paths.decodedFile, folder + L"\\DeSetup.dat");
-    EXPECT_EQ(paths.installerFile, folder + L"\\SetupB.exe");
-    // Made elevated in the user's own folder: only SYSTEM and Administrators may reach it, and
-    // nothing is inherited that would let others in. Wine keeps an access list as file modes:
-    // it shows the owner in the Administrators' place and drops the protection flag.
-    PACL pDacl = nullptr;
-    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
-    ASSERT_EQ(GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                    nullptr, nullptr, &pDacl, nullptr, &pDescriptor),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    const ScopedLocalMemory descriptor(pDescriptor);
-    ASSERT_TRUE(pDacl != nullptr && pDacl->AceCount > 0);
-    for (WORD i = 0; i < pDacl->AceCount; ++i) {
-        void* pAce = nullptr;
-        ASSERT_TRUE(GetAce(pDacl, i, &pAce));
-        const PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(pAce)->SidStart;
-        EXPECT_FALSE(IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinBuiltinUsersSid) ||
-                     IsWellKnownSid(sid, WinAuthenticatedUserSid))
-            << "entry " << i << " lets others in";
-    }
-
-    const std::wstring tempSlash = temp.path() + L"\\";
-    EXPECT_EQ(recorder.Lines(), (std::vector<std::wstring>{
-                                    L"szFileSavePath 1: " + tempSlash,
-                                    L"szFileSavePath 2: " + tempSlash,
-                                    L"szFileSavePath 2.e: " + folder,
-                                    L"szFileSavePath 3: " + folder,
-                                    L"szFileSavePath 4: " + folder,
-                                    L"szDirectoryDownload : " + folder,
-                                    L"szFileSavePath 5: " + paths.packageFile,
-                                }));
-    SetupPaths second;
-    ASSERT_TRUE(CreateDownloadFolder(&second));
-    EXPECT_NE(second.downloadFolder, folder);
-}
-
-// A temporary folder of 260 characters or more is refused before anything is traced; a shorter
-// one that cannot hold a unique name fails at that step.
-TEST_F(SetupWorkerTest, UnusableTemporaryFolderFailsTheDownloadFolder) {
-    const struct {
-        std::size_t nTempLength;  // without the trailing backslash that GetTempPathW adds
-        const wchar_t* szLastTrace;
-    } kCases[] = {{20, L"szFileSavePath 2.1: "},
-                  {MAX_PATH - 2, L"szFileSavePath 2.1: "},
-                  {MAX_PATH - 1, nullptr},
-                  {300, nullptr}};
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.nTempLength);
-        TemporaryFolderOverride override(L"C:\\" + std::wstring(c.nTempLength - 3, L'm'));
-        recorder.Clear();
-        SetupPaths paths;
-
-        EXPECT_FALSE(CreateDownloadFolder(&paths));
-        const std::vector<std::wstring> lines = recorder.Lines();
-        if (c.szLastTrace == nullptr) {
-            EXPECT_TRUE(lines.empty());
-        } else {
-            ASSERT_FALSE(lines.empty());
-            EXPECT_EQ(lines.back().rfind(c.szLastTrace, 0), 0u) << lines.back();
-        }
-        EXPECT_TRUE(paths.downloadFolder.empty());
-    }
-}
-
 // A good package becomes the installer; one that does not decode leaves nothing to move.
 TEST_F(SetupWorkerTest, DecodingTurnsThePackageIntoTheInstaller) {
     const SetupPaths paths = PathsIn(L"0B12.tmp");
@@ -199,7 +113,8 @@ TEST_F(SetupWorkerTest, DecodingTurnsThePackageIntoTheInstaller) {
 TEST_F(SetupWorkerTest, OutcomeStaysOnThePausedStatusLineAndAFailureRemovesTheFiles) {
     const SetupPaths paths = PathsIn(L"0A3F.tmp");
     const std::wstring& folder = paths.downloadFolder;
-    ShowDownloadOutcome(view, true, paths);
+    HeldFiles held;
+    ShowDownloadOutcome(view, true, paths, &held);
     EXPECT_EQ(view.calls, (std::vector<std::wstring>{L"Pause", Status(kMsgDownloadCompleted)}));
     EXPECT_EQ(sleeps.Waits(), std::vector<unsigned>{1500});
     EXPECT_EQ(recorder.Lines(), std::vector<std::wstring>{L"pqrlo -3"});
@@ -214,7 +129,9 @@ TEST_F(SetupWorkerTest, OutcomeStaysOnThePausedStatusLineAndAFailureRemovesTheFi
          {&paths.packageFile, &paths.decodedFile, &paths.installerFile}) {
         ASSERT_TRUE(testsupport::WriteBytes(*file, {1}));
     }
-    ShowDownloadOutcome(view, false, paths);
+    held.folder = OpenFolderHeld(folder);
+    ShowDownloadOutcome(view, false, paths, &held);
+    EXPECT_FALSE(held.folder.valid());
     EXPECT_FALSE(testsupport::FileExists(folder));
     EXPECT_EQ(view.calls,
               (std::vector<std::wstring>{L"Pause", L"SetProgress 0", Status(kMsgDownloadFailed)}));
@@ -262,10 +179,22 @@ int ScriptedCurl(const wchar_t*, const wchar_t*, const wchar_t* szSaveFile, HWND
     return 1;
 }
 
-std::vector<std::wstring> g_directStarts;
-bool RecordDirectStart(wchar_t* szCommandLine) {
-    g_directStarts.emplace_back(szCommandLine);
-    return true;
+// What the starts were given: the command line, and the bytes of the file started as they were
+// when it was started. The hook runs first, as the last chance to change the file.
+struct DirectStartRecord {
+    std::wstring commandLine;
+    std::vector<unsigned char> started;
+};
+std::vector<DirectStartRecord> g_directStarts;
+std::function<void()> g_beforeStart;
+DirectStart RecordDirectStart(HANDLE hInstaller, const wchar_t* szApplication,
+                              wchar_t* szCommandLine) {
+    if (g_beforeStart) g_beforeStart();
+    DirectStartRecord record{szCommandLine, {}};
+    EXPECT_NE(hInstaller, nullptr);
+    EXPECT_TRUE(szApplication != nullptr && testsupport::ReadBytes(szApplication, &record.started));
+    g_directStarts.push_back(record);
+    return DirectStart::kStarted;
 }
 bool NoElevatedStart(HWND, const wchar_t*, const wchar_t*, DWORD* pdwError) {
     *pdwError = ERROR_ACCESS_DENIED;
@@ -283,7 +212,7 @@ std::wstring DownloadFolderIn(const std::wstring& temp) {
     return temp + L"\\" + found.cFileName;
 }
 
-enum class Serve { kPackage, kUnsignedPackage, kGarbage, kNothing, kNoWindow };
+enum class Serve { kPackage, kUnsignedPackage, kVersionedPackage, kGarbage, kNothing, kNoWindow };
 
 // What a run leaves: the installer started through the recording starter, "SetupB.exe" copied
 // next to the program, the download folder kept (neither removed nor scheduled for removal).
@@ -299,7 +228,8 @@ struct RunCase {
     unsigned left;
     std::vector<std::wstring> traces;  // in this order, with others between
     const wchar_t* besideProgram =
-        nullptr;  // the fixture lying next to the program as "SetupB.exe"
+        nullptr;               // the fixture lying next to the program as "SetupB.exe"
+    const char* minimum = "";  // the lowest installer version started
 };
 
 TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
@@ -349,8 +279,17 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
         {"set-up only, installer not signed", L"/SetupOnly", Serve::kNothing, kNone,
          SetupEnd::kDownloadFailed, refused, kCopied, {unsigned0, L"pqrlo -4", L"pqrlo -5"},
          L"fixture_recorder_unsigned"},
+        {"set-up only, no installer", L"/SetupOnly", Serve::kNothing, kNone,
+         SetupEnd::kDownloadFailed, refused, 0, {L"Installer not opened: 2: ", L"pqrlo -4"}},
+        {"installer at the lowest version", L"", Serve::kVersionedPackage, kNone,
+         SetupEnd::kInstallerLaunched, {L"Pause", done, L"Hide"}, kStarted,
+         {L"Installer signer pinned: ", L"pqrlo -3"}, nullptr, "1.2.3.4"},
+        {"installer below the lowest version", L"", Serve::kVersionedPackage, kNone,
+         SetupEnd::kDownloadFailed, refused, 0,
+         {L"Installer version refused: 1.2.3.4 below 1.2.4.0", L"pqrlo -4"}, nullptr, "1.2.4"},
         {"both switches copy nothing", L"/DownloadOnly /SetupOnly", Serve::kNothing, kNone,
-         SetupEnd::kDownloadOnlyCopied, {L"Hide", L"Hide", L"EndSetupDialog"}, kFolderKept, {}},
+         SetupEnd::kDownloadOnlyCopied, {L"Hide", L"Hide", L"EndSetupDialog"}, kFolderKept,
+         {L"CopyFile error: 2"}},
         {"no window", L"", Serve::kNoWindow, kNone, SetupEnd::kInitFailed, {Box(kMsgInitFailed)}, 0,
          {}},
     };
@@ -365,7 +304,7 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
     for (const RunCase& c : kCases) {
         SCOPED_TRACE(c.name);
         testsupport::TempDir runTemp;
-        TemporaryFolderOverride override(runTemp.path());
+        testsupport::TemporaryFolderOverride override(runTemp.path());
         DeleteFileW(beside.c_str());
         if (c.besideProgram != nullptr) {
             ASSERT_TRUE(testsupport::CopyFixture(c.besideProgram, beside));
@@ -375,26 +314,32 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
         view.window = c.serve == Serve::kNoWindow ? nullptr : GetDesktopWindow();
         g_directStarts.clear();
         g_serves = c.serve != Serve::kNothing && c.serve != Serve::kNoWindow;
-        g_served = c.serve == Serve::kPackage ? Package()
-                   : c.serve == Serve::kUnsignedPackage
-                       ? Package(FixtureBytes(L"fixture_recorder_unsigned"))
-                       : std::vector<unsigned char>(64, 'x');
+        const std::vector<unsigned char> installer =
+            c.serve == Serve::kUnsignedPackage    ? FixtureBytes(L"fixture_recorder_unsigned")
+            : c.serve == Serve::kVersionedPackage ? FixtureBytes(L"fixture_versioned")
+                                                  : kInstaller;
+        g_served =
+            c.serve == Serve::kGarbage ? std::vector<unsigned char>(64, 'x') : Package(installer);
         g_nCancelState = c.nCancelState;
         const std::wstring sArgumentFist = c.szArguments[0] == L'\0' ? L"" : L"/x";
 
-        EXPECT_EQ(RunSetup(view, sArgumentFist, c.szArguments, kRecordingStarter), c.end);
+        EXPECT_EQ(RunSetup(view, sArgumentFist, c.szArguments, kRecordingStarter,
+                           InstallerPolicy{kInstallerPolicy.szSigners, c.minimum}),
+                  c.end);
         EXPECT_EQ(view.calls, c.calls);
         EXPECT_TRUE(TracedInOrder(c.traces));
         ASSERT_EQ(g_directStarts.size(), (c.left & kStarted) != 0 ? 1u : 0u);
         if ((c.left & kStarted) != 0) {
             // The decoded installer in the run's folder, or in set-up-only mode the one beside
             // the program, with the first argument and the language word.
-            const std::wstring& commandLine = g_directStarts.front();
+            const std::wstring& commandLine = g_directStarts.front().commandLine;
             EXPECT_NE(commandLine.find(L"\\SetupB.exe\" "), std::wstring::npos) << commandLine;
             EXPECT_EQ(commandLine.rfind(L"/English"), commandLine.size() - 8) << commandLine;
             if (std::wstring(c.szArguments) == L"/SetupOnly") {
                 EXPECT_EQ(commandLine.find(L"\"" + beside + L"\""), 0u) << commandLine;
             }
+            EXPECT_TRUE(g_directStarts.front().started ==
+                        (c.besideProgram ? FixtureBytes(c.besideProgram) : installer));
         }
         // Only the download-only copy puts an installer next to the program; one that lay there
         // before stays as it was.
@@ -414,6 +359,94 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
     }
     DeleteFileW(beside.c_str());
     SetHttpsDownloadFunction(nullptr);
+}
+
+// Another process of the user tries to put an unsigned program in the checked installer's place
+// while the run shows its outcome for 1.5 s, or at the last moment before the start: it cannot,
+// and the file started is the one checked.
+TEST_F(SetupWorkerTest, TheInstallerCheckedIsTheOneStarted) {
+    const std::wstring beside = testsupport::BesideTestProgram(L"SetupB.exe");
+    const std::wstring foreign = temp.File(L"foreign.exe");
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder_unsigned", foreign));
+    testsupport::RegistryValueGuard pending(testsupport::kSessionManagerKey,
+                                            testsupport::kPendingValue);
+    sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
+    SetHttpsDownloadFunction(ScriptedCurl);
+    g_serves = true;
+    g_served = Package();
+    // Every way to put another file there; each must fail.
+    int nTries = 0;
+    const auto trySwap = [&](const std::wstring& installer) {
+        ++nTries;
+        EXPECT_FALSE(MoveFileExW(foreign.c_str(), installer.c_str(), MOVEFILE_REPLACE_EXISTING));
+        EXPECT_FALSE(CopyFileW(foreign.c_str(), installer.c_str(), FALSE));
+        EXPECT_FALSE(DeleteFileW(installer.c_str()));
+        const std::wstring aside = installer + L".aside";
+        EXPECT_FALSE(MoveFileW(installer.c_str(), aside.c_str()));
+        EXPECT_EQ(CreateFileW(installer.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              TRUNCATE_EXISTING, 0, nullptr),
+                  INVALID_HANDLE_VALUE);
+    };
+    for (const bool bSetupOnly : {false, true}) {
+        SCOPED_TRACE(bSetupOnly ? "set-up only" : "download");
+        testsupport::TempDir runTemp;
+        testsupport::TemporaryFolderOverride override(runTemp.path());
+        ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", beside));
+        g_directStarts.clear();
+        nTries = 0;
+        const DWORD dwRunner = GetCurrentThreadId();
+        sleeps.SetAfterWait([&](std::size_t) {
+            const std::vector<unsigned> waits = sleeps.WaitsOf(dwRunner);
+            if (!waits.empty() && waits.back() == 1500) {
+                trySwap(DownloadFolderIn(runTemp.path()) + L"\\SetupB.exe");
+            }
+        });
+        g_beforeStart = [&] {
+            trySwap(bSetupOnly ? beside : DownloadFolderIn(runTemp.path()) + L"\\SetupB.exe");
+        };
+
+        EXPECT_EQ(RunSetup(view, L"", bSetupOnly ? L"/SetupOnly" : L"", kRecordingStarter,
+                           kInstallerPolicy),
+                  SetupEnd::kInstallerLaunched);
+        EXPECT_EQ(nTries, bSetupOnly ? 1 : 2);
+        ASSERT_EQ(g_directStarts.size(), 1u);
+        EXPECT_TRUE(g_directStarts.front().started == kInstaller);
+        g_beforeStart = nullptr;
+        sleeps.SetAfterWait(nullptr);
+        DeleteFileW(beside.c_str());
+    }
+    SetHttpsDownloadFunction(nullptr);
+}
+
+// The download-only copy lands in the program's folder as a new file moved onto the name, whatever
+// lay there before. (Links in its place, which Wine only knows from the Linux side, are tried by
+// the end-to-end tests.)
+TEST_F(SetupWorkerTest, CopyNextToTheProgramIsTheCheckedInstallerWhole) {
+    const std::wstring installer = temp.File(L"checked.exe");
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", installer));
+    const ScopedHandle held = OpenFileHeld(installer);
+    ASSERT_TRUE(held.valid());
+    testsupport::TempDir program;
+    const std::wstring copy = program.File(L"SetupB.exe");
+    ASSERT_TRUE(testsupport::WriteBytes(copy, {1, 2, 3}));
+
+    EXPECT_TRUE(CopyInstallerNextToProgram(held.get(), program.path()));
+    std::vector<unsigned char> bytes;
+    ASSERT_TRUE(testsupport::ReadBytes(copy, &bytes));
+    EXPECT_TRUE(bytes == kInstaller);
+    // Nothing but the copy is left in the folder.
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search = FindFirstFileW((program.path() + L"\\*.part").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    DeleteFileW(copy.c_str());
+
+    // A copy that cannot be made leaves nothing: no installer to copy, no folder to copy to.
+    EXPECT_FALSE(CopyInstallerNextToProgram(nullptr, program.path()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(CopyInstallerNextToProgram(held.get(), program.File(L"missing")));
+    EXPECT_FALSE(testsupport::FileExists(copy));
 }
 
 }  // namespace

@@ -83,13 +83,21 @@ std::wstring Fixture(const wchar_t* name) {
     return folder + L"fixtures\\" + name + L".exe";
 }
 
+TemporaryFolderOverride::TemporaryFolderOverride(const std::wstring& folder) : m_old(Env(L"TMP")) {
+    SetEnvironmentVariableW(L"TMP", folder.c_str());
+}
+
+TemporaryFolderOverride::~TemporaryFolderOverride() {
+    SetEnvironmentVariableW(L"TMP", m_old.empty() ? nullptr : m_old.c_str());
+}
+
 bool CopyFixture(const wchar_t* name, const std::wstring& target) {
     return CopyFileW(Fixture(name).c_str(), target.c_str(), FALSE) != FALSE;
 }
 
-bool WaitForStartRecord(const std::wstring& path, StartRecord* record) {
+bool WaitForStartRecord(const std::wstring& path, StartRecord* record, unsigned timeoutMs) {
     const std::wstring file = path + L".cmdline";
-    for (int i = 0; i < 200; ++i) {
+    for (unsigned waited = 0; waited < timeoutMs; waited += 50) {
         std::vector<unsigned char> bytes;
         if (ReadBytes(file, &bytes)) {
             const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()),

@@ -19,6 +19,18 @@ class TempDir {
     std::wstring m_path;
 };
 
+// Points GetTempPathW at another folder while it lives.
+class TemporaryFolderOverride {
+  public:
+    explicit TemporaryFolderOverride(const std::wstring& folder);
+    ~TemporaryFolderOverride();
+    TemporaryFolderOverride(const TemporaryFolderOverride&) = delete;
+    TemporaryFolderOverride& operator=(const TemporaryFolderOverride&) = delete;
+
+  private:
+    std::wstring m_old;
+};
+
 bool WriteBytes(const std::wstring& path, const std::vector<unsigned char>& bytes);
 bool ReadBytes(const std::wstring& path, std::vector<unsigned char>* bytes);
 bool FileExists(const std::wstring& path);
@@ -41,7 +53,8 @@ struct StartRecord {
     std::wstring commandLine;
     std::wstring currentFolder;
 };
-// Waits up to ten seconds for the record of the recorder at path; false when none came.
-bool WaitForStartRecord(const std::wstring& path, StartRecord* record);
+// Waits up to timeoutMs (ten seconds unless told) for the record of the recorder at path; false
+// when none came.
+bool WaitForStartRecord(const std::wstring& path, StartRecord* record, unsigned timeoutMs = 10000);
 
 }  // namespace testsupport
