@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <cstdarg>
 #include <cwchar>
 #include <memory>
@@ -18,15 +20,49 @@ namespace {
 // A log made by this program: SYSTEM and Administrators may change it, users only read it.
 constexpr wchar_t kLogSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
 
+// A log that an older build made keeps the list it was made with; it gets the protected one, once.
+void ProtectOlderLog(HANDLE hFile, SECURITY_ATTRIBUTES* security) {
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    if (security == nullptr ||
+        GetSecurityInfo(hFile, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                        nullptr, &pDescriptor) != ERROR_SUCCESS) {
+        return;
+    }
+    const ScopedLocalMemory descriptor(pDescriptor);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD dwRevision = 0;
+    BOOL bPresent = FALSE, bDefaulted = FALSE;
+    PACL pDacl = nullptr;
+    if (!GetSecurityDescriptorControl(pDescriptor, &control, &dwRevision) ||
+        (control & SE_DACL_PROTECTED) != 0 ||
+        !GetSecurityDescriptorDacl(security->lpSecurityDescriptor, &bPresent, &pDacl,
+                                   &bDefaulted)) {
+        return;
+    }
+    SetSecurityInfo(hFile, SE_FILE_OBJECT,
+                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                    nullptr, pDacl, nullptr);
+}
+
 // The log, opened to append only; null when it cannot be opened or is not a plain file. The
 // setup runs elevated and the log lies where users may create files: a folder, a link to another
 // file or a reparse point in its place is not written through.
 HANDLE OpenLogForAppend() {
     SddlSecurityAttributes security(kLogSecurity);
-    HANDLE hFile = CreateFileW(kWinHTTPLibLogPath, FILE_APPEND_DATA,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, security.get(), OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    constexpr DWORD kSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    // The access list may be set through the same handle; a log whose list does not allow that
+    // is still appended to.
+    bool bListAccess = true;
+    HANDLE hFile = CreateFileW(kWinHTTPLibLogPath, FILE_APPEND_DATA | READ_CONTROL | WRITE_DAC,
+                               kSharing, security.get(), OPEN_ALWAYS, kFlags, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        bListAccess = false;
+        hFile = CreateFileW(kWinHTTPLibLogPath, FILE_APPEND_DATA, kSharing, security.get(),
+                            OPEN_ALWAYS, kFlags, nullptr);
+    }
     if (hFile == INVALID_HANDLE_VALUE) return nullptr;
+    const bool bExisted = GetLastError() == ERROR_ALREADY_EXISTS;
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!GetFileInformationByHandle(hFile, &info) ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
@@ -34,6 +70,7 @@ HANDLE OpenLogForAppend() {
         CloseHandle(hFile);
         return nullptr;
     }
+    if (bExisted && bListAccess) ProtectOlderLog(hFile, security.get());
     return hFile;
 }
 
