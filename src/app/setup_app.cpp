@@ -5,6 +5,9 @@
 #include <aclapi.h>
 #include <commctrl.h>
 
+#include <string>
+#include <vector>
+
 #include "app/debug_trace.h"
 #include "app/shared_state.h"
 #include "base/scoped_handle.h"
@@ -72,7 +75,33 @@ bool IsMutexOwnerTrusted(HANDLE hMutex) {
            IsWellKnownSid(owner, WinLocalSystemSid) || IsOwnSid(owner);
 }
 
+namespace {
+
+// The longest path that GetModuleFileNameW can give, terminator included.
+constexpr DWORD kLongestPathChars = 32768;
+
+// "<program>.local" (a folder or a file) beside the program makes the loader look for
+// side-by-side DLLs there first, the common controls among them: such a DLL would run elevated.
+// The path of one that is there, or empty.
+std::wstring RedirectionBesideProgram() {
+    std::vector<wchar_t> path(kLongestPathChars, L'\0');
+    const DWORD nLength = GetModuleFileNameW(nullptr, path.data(), kLongestPathChars);
+    if (nLength == 0 || nLength >= kLongestPathChars) return {};
+    const std::wstring redirection = std::wstring(path.data(), nLength) + L".local";
+    return GetFileAttributesW(redirection.c_str()) != INVALID_FILE_ATTRIBUTES ? redirection
+                                                                              : std::wstring();
+}
+
+}  // namespace
+
 BOOL CQervOnlineSetupApp::InitInstance() {
+    // Before the first use of the common controls loads them: the program ends, showing nothing,
+    // as when it cannot start.
+    const std::wstring redirection = RedirectionBesideProgram();
+    if (!redirection.empty()) {
+        DebugTrace(L"DLL redirection beside the program, setup ends: %s", redirection.c_str());
+        return FALSE;
+    }
     INITCOMMONCONTROLSEX icc = {};
     icc.dwSize = sizeof(icc);
     icc.dwICC = ICC_WIN95_CLASSES;

@@ -4,8 +4,10 @@
 
 namespace {
 
-constexpr const wchar_t* kLateImports[] = {L"winhttp.dll", L"version.dll", L"crypt32.dll",
-                                           L"bcrypt.dll", L"wintrust.dll"};
+// What the program and its start-up code load late by name: the late imports, and the
+// cryptographic provider that the stack protector's guard is seeded through.
+constexpr const wchar_t* kLateImports[] = {L"winhttp.dll", L"version.dll",  L"crypt32.dll",
+                                           L"bcrypt.dll",  L"wintrust.dll", L"rsaenh.dll"};
 
 }  // namespace
 
@@ -24,6 +26,9 @@ void RestrictDllSearch() {
     if (nLength == 0 || nLength >= MAX_PATH) return;
     for (const wchar_t* szName : kLateImports) {
         wchar_t szPath[MAX_PATH * 2] = {};
-        if (wsprintfW(szPath, L"%s\\%s", szSystem, szName) > 0) LoadLibraryW(szPath);
+        // The DLL's own imports are then looked for in its folder first, not in the program's.
+        if (wsprintfW(szPath, L"%s\\%s", szSystem, szName) > 0) {
+            LoadLibraryExW(szPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        }
     }
 }

@@ -89,10 +89,10 @@ def start_setup(wine, setup_folder):
     every run is ended after the test."""
     runs = []
 
-    def start(*arguments, program=None):
+    def start(*arguments, program=None, **options):
         if program is not None:
             shutil.copy2(program, setup_folder / SETUP_EXE.name)
-        runs.append(SetupRun(wine, setup_folder, arguments))
+        runs.append(SetupRun(wine, setup_folder, arguments, **options))
         return runs[-1]
 
     yield start

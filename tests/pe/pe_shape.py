@@ -15,13 +15,15 @@ MACHINES = {"x86": (0x14C, 0x10B), "x64": (0x8664, 0x20B)}
 SUBSYSTEM_GUI = 2
 # DLLs a mingw build would need if a runtime were not linked statically.
 RUNTIME_DLLS = ("libstdc++", "libgcc", "libwinpthread", "libssp")
-# The known DLLs of Windows Vista and later, and the common controls, which the manifest binds to
-# the side-by-side assembly.
+# The known DLLs of Windows Vista and later, and ntdll, which the system maps into every process
+# before anything else. Nothing else is imported when the program is loaded: the common controls
+# neither, since a "<program>.local" folder could redirect them before the program has run.
 KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "imm32.dll",
               "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll", "ole32.dll",
               "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "setupapi.dll", "shell32.dll",
-              "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll", "comctl32.dll"}
-LATE_DLLS = {"winhttp.dll", "version.dll", "crypt32.dll", "bcrypt.dll", "wintrust.dll"}
+              "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll", "ntdll.dll"}
+LATE_DLLS = {"winhttp.dll", "version.dll", "crypt32.dll", "bcrypt.dll", "wintrust.dll",
+             "comctl32.dll"}
 DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA = 0x40, 0x100, 0x20
 
 

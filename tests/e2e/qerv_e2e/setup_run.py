@@ -8,6 +8,9 @@ from pathlib import Path
 from qerv_e2e import PROBE_EXE, SETUP_EXE, eventually
 from qerv_e2e.wine import Feed, kill_group, trace_of
 
+# Wine's loader reports each DLL it loads: Loaded L"C:\\path\\name.dll" at ...: native
+LOADED_DLL = re.compile(r'trace:loaddll:.*Loaded L"([^"]+)"')
+
 # A hidden run hides the dialog twice: when the worker starts and, if the dialog was not shown
 # yet, half a second later. It may show for that long, no more.
 HIDDEN_RUN_FLASH_S = 1.0
@@ -19,16 +22,19 @@ class SetupRun:
     killed by the wineserver after a second, and its Linux exit status is then lost. With launcher
     False it is started directly, one process fewer (for timing)."""
 
-    def __init__(self, wine, folder, arguments=(), launcher=True):
+    def __init__(self, wine, folder, arguments=(), launcher=True, env=None, loader_lines=False):
         self.wine = wine
         self.folder = Path(folder)
         self.launcher = launcher
         program = self.folder / SETUP_EXE.name
         self.started = time.monotonic()
         start = [PROBE_EXE, "run", wine.windows_path(program)] if launcher else [program]
-        self.process = wine.popen(*start, *arguments)
+        # With loader_lines, Wine also reports every DLL it loads into the setup (loaded()).
+        debug = "-all,warn+seh,+loaddll" if loader_lines else None
+        self.process = wine.popen(*start, *arguments, debug=debug, env=env)
         self.out = Feed(self.process.stdout)
-        self.trace_feed = Feed(self.process.stderr, trace_of)
+        self._loaded = []
+        self.trace_feed = Feed(self.process.stderr, self._parse_error_line)
 
     def wait(self, timeout=120):
         """The setup's exit code, once it has ended."""
@@ -47,6 +53,16 @@ class SetupRun:
 
     def kill(self):
         kill_group(self.process)
+
+    def _parse_error_line(self, line):
+        loaded = LOADED_DLL.search(line)
+        if loaded:
+            self._loaded.append(loaded.group(1).replace("\\\\", "\\"))
+        return trace_of(line)
+
+    def loaded(self):
+        """The paths of the DLLs that Wine loaded, as its loader reported them."""
+        return list(self._loaded)
 
     @property
     def traces(self):

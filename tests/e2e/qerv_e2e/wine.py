@@ -114,8 +114,10 @@ class Wine:
             result.check_returncode()
         return result
 
-    def popen(self, *args, debug=None):
-        env = self.env if debug is None else dict(self.env, WINEDEBUG=debug)
+    def popen(self, *args, debug=None, env=None):
+        env = dict(self.env, **(env or {}))
+        if debug is not None:
+            env["WINEDEBUG"] = debug
         return subprocess.Popen([str(WINE_RUN), *map(str, args)], env=env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 start_new_session=True)
