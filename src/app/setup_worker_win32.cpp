@@ -123,14 +123,14 @@ void ShowDownloadOutcome(SetupDialogView& view, bool bSucceeded, const SetupPath
         return;
     }
     DebugTrace(L"pqrlo -4");
-    // Whatever the run got as far as writing: the package, the decoding, the installer.
+    // Whatever the run got as far as writing: the package, the decoding, the installer (let go
+    // first, so that it can be deleted). The folder stays held until its files are gone.
+    pHeld->installer.reset();
     for (const std::wstring* path :
          {&paths.packageFile, &paths.decodedFile, &paths.installerFile}) {
         DeleteFileW(path->c_str());
     }
     RemoveAbandonedAttemptFiles();
-    // Held until now, so that what was deleted above was in the run's own folder.
-    pHeld->installer.reset();
     pHeld->folder.reset();
     // A folder that still holds a file in use goes at the next restart, after that file.
     if (!RemoveDirectoryW(paths.downloadFolder.c_str())) {

@@ -1,10 +1,12 @@
 """What a user can put beside the elevated setup, or in its way, before or while it runs: DLLs
-under system DLLs' names, a folder that redirects side-by-side DLLs, and a link where the
-download-only copy goes. None of it is loaded, followed or written through."""
+under system DLLs' names, a folder that redirects side-by-side DLLs, a link where the
+download-only copy goes, and another program that keeps trying to swap the work folder and the
+installer. None of it is loaded, followed, written through or started."""
 import os
 import shutil
 
-from qerv_e2e import PLANTED_DLLS, RECORDER_EXE
+from qerv_e2e import FOREIGN_EXE, PLANTED_DLLS, RECORDER_EXE, SWAPPER_EXE
+from qerv_e2e.wine import Feed, kill_group
 from qerv_e2e.windows import dialogs
 
 # The DLLs that the setup, its start-up code and libcurl load after the program is mapped. A DLL
@@ -64,3 +66,25 @@ def test_the_download_only_copy_replaces_a_link_not_its_target(publish, windows,
     assert copied.read_bytes() == RECORDER_EXE.read_bytes()
     assert victim.read_bytes() == b"someone else's file"
     assert not list(setup_folder.glob("*.part"))
+
+
+def test_another_program_cannot_swap_the_installer_for_its_own(wine, publish, start_setup,
+                                                                 setup_folder):
+    foreign = setup_folder / "foreign.exe"
+    shutil.copy2(FOREIGN_EXE, foreign)
+    swapper = wine.popen(SWAPPER_EXE, "90", wine.windows_path(foreign), debug="-all")
+    try:
+        lines = Feed(swapper.stdout)
+        assert lines.wait(lambda line: line.startswith("watching "), timeout=30)
+        publish()
+        run = start_setup()
+        assert run.wait() == 0
+        folder = run.download_folder()
+        # The installer that was checked ran, and the foreign program never did, though the
+        # other program went for the installer while the setup showed its outcome.
+        assert run.installer_arguments() == "  x"
+        assert not list(folder.glob("*.foreign"))
+        assert any(line.startswith("saw ") and line.endswith("SetupB.exe")
+                   for line in lines.items()), lines.items()
+    finally:
+        kill_group(swapper)

@@ -419,6 +419,29 @@ TEST_F(SetupWorkerTest, TheInstallerCheckedIsTheOneStarted) {
     SetHttpsDownloadFunction(nullptr);
 }
 
+// A start that ran another file than the one checked (which the system starter ends at once)
+// ends the run as a refused installer does: message 1, and the run's files and folder gone.
+TEST_F(SetupWorkerTest, AnotherFileStartedEndsTheRunAsARefusal) {
+    testsupport::RegistryValueGuard pending(testsupport::kSessionManagerKey,
+                                            testsupport::kPendingValue);
+    sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
+    SetHttpsDownloadFunction(ScriptedCurl);
+    g_serves = true;
+    g_served = Package();
+    testsupport::TempDir runTemp;
+    testsupport::TemporaryFolderOverride override(runTemp.path());
+    const InstallerStarter notTheChecked = {
+        [](HANDLE, const wchar_t*, wchar_t*) { return DirectStart::kNotTheCheckedFile; },
+        NoElevatedStart, NoBox};
+
+    EXPECT_EQ(RunSetup(view, L"", L"", notTheChecked, kInstallerPolicy), SetupEnd::kDownloadFailed);
+    EXPECT_EQ(view.calls.back(), Box(kMsgDownloadFailed));
+    EXPECT_TRUE(TracedInOrder(
+        {L"szProcessPath: ", L"Installer started is not the one checked: ", L"pqrlo -4"}));
+    EXPECT_EQ(DownloadFolderIn(runTemp.path()), L"");
+    SetHttpsDownloadFunction(nullptr);
+}
+
 // The download-only copy lands in the program's folder as a new file moved onto the name, whatever
 // lay there before. (Links in its place, which Wine only knows from the Linux side, are tried by
 // the end-to-end tests.)

@@ -30,6 +30,10 @@ PUBLISHER_PIN_FILE = WIN_BUILD / "signing" / "publisher.pin"
 # The setup built without pinned signers: it starts installers by anyone.
 UNPINNED_SETUP_EXE = WIN_BUILD / "tests" / "e2e" / "unpinned" / "QervSetupOnline.exe"
 VERSIONED_EXE = WIN_BUILD / "fixtures" / "fixture_versioned.exe"
+# A program that keeps trying to swap the setup's work folder and installer for the foreign one,
+# an unsigned program that leaves "<own path>.foreign" when it runs.
+SWAPPER_EXE = WIN_BUILD / "fixtures" / "fixture_swapper.exe"
+FOREIGN_EXE = WIN_BUILD / "fixtures" / "fixture_foreign.exe"
 # A DLL that exports nothing, under the names of system DLLs, to plant beside the setup.
 PLANTED_DLLS = WIN_BUILD / "fixtures" / "planted"
 QERV_PACK = HOST_BUILD / "tools" / "qerv-pack" / "qerv-pack"
