@@ -91,15 +91,13 @@ InstallerCheck CheckInstaller(const std::wstring& path, const InstallerPolicy& p
 
 namespace {
 
-// A signature check of the program's own file: what it loads and opens on first use stays.
+// What the check loads and opens on first use stays loaded and open for the check itself.
 unsigned __stdcall WarmUpInstallerCheck(void*) {
     wchar_t szSelf[MAX_PATH] = {};
     const DWORD nLength = GetModuleFileNameW(nullptr, szSelf, MAX_PATH);
     if (nLength == 0 || nLength >= MAX_PATH) return 0;
     const ScopedHandle self = OpenFileHeld(szSelf);
-    if (!self.valid()) return 0;
-    const std::vector<SignerPin> anyPin(1);
-    CheckInstallerSigner(self.get(), szSelf, anyPin);
+    if (self.valid()) PrepareInstallerSignerCheck(self.get(), szSelf);
     return 0;
 }
 

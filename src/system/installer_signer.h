@@ -66,3 +66,8 @@ struct SignerCheckResult {
 // changing it, until it has used what was checked.
 SignerCheckResult CheckInstallerSigner(void* hFile, const wchar_t* path,
                                        const std::vector<SignerPin>& pins);
+
+// Loads and opens what CheckInstallerSigner needs on its first use, which otherwise takes most of
+// its time: the trust provider (through a check of the open file hFile at path, whose answer is
+// not used), the certificate stores that a signature's chain is built from, and the chain engine.
+void PrepareInstallerSignerCheck(void* hFile, const wchar_t* path);

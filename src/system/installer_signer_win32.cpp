@@ -202,6 +202,30 @@ SignerCheckResult CheckInstallerSigner(void* hFile, const wchar_t* path,
     return result;
 }
 
+void PrepareInstallerSignerCheck(void* hFile, const wchar_t* path) {
+    CheckInstallerSigner(hFile, path, std::vector<SignerPin>(1));
+    // The system stores are read once per process; the first chain built loads the engine.
+    constexpr const wchar_t* kStores[] = {L"Root", L"CA",         L"Trust",
+                                          L"My",   L"Disallowed", L"TrustedPublisher"};
+    std::vector<std::unique_ptr<void, StoreCloser>> stores;
+    for (const wchar_t* name : kStores) {
+        stores.emplace_back(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                          CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
+                                          name));
+    }
+    if (!stores.front()) return;
+    const std::unique_ptr<const CERT_CONTEXT, CertificateFreer> root(
+        CertEnumCertificatesInStore(stores.front().get(), nullptr));
+    if (!root) return;
+    CERT_CHAIN_PARA parameters = {};
+    parameters.cbSize = sizeof(parameters);
+    const CERT_CHAIN_CONTEXT* chain = nullptr;
+    if (CertGetCertificateChain(nullptr, root.get(), nullptr, nullptr, &parameters,
+                                CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain)) {
+        CertFreeCertificateChain(chain);
+    }
+}
+
 ImageReader FileImageReader(void* hFile) {
     return [hFile](std::uint64_t offset, void* buffer, std::size_t size) {
         auto* bytes = static_cast<unsigned char*>(buffer);
