@@ -9,13 +9,22 @@ file(GLOB _curl_dscs "${QERV_DEPS_DIR}/curl-src/curl_*.dsc")
 if(NOT _curl_dscs)
   message(FATAL_ERROR "curl source package missing in ${QERV_DEPS_DIR}/curl-src: run scripts/install-deps.sh")
 endif()
-list(GET _curl_dscs 0 _curl_dsc)
+# Which version a build used must not depend on which file a glob lists first.
+list(LENGTH _curl_dscs _curl_dsc_count)
+if(_curl_dsc_count GREATER 1)
+  string(REPLACE ";" "\n  " _curl_dscs_shown "${_curl_dscs}")
+  message(FATAL_ERROR "${QERV_DEPS_DIR}/curl-src holds more than one curl source version:\n"
+    "  ${_curl_dscs_shown}\nrun scripts/install-deps.sh, which keeps Debian's current one alone.")
+endif()
+set(_curl_dsc "${_curl_dscs}")
 # curl_7.88.1-10+deb12u15.dsc: upstream version, then Debian's revision.
 string(REGEX REPLACE ".*/curl_(([0-9.]+)-[^/]+)\\.dsc$" "\\1" QERV_CURL_DEBIAN_VERSION "${_curl_dsc}")
 string(REGEX REPLACE "-.*" "" QERV_CURL_VERSION "${QERV_CURL_DEBIAN_VERSION}")
 
-# "late": compiled for late-imported crypt32 and bcrypt (cmake/hardening.cmake).
-set(_curl_prefix "${QERV_DEPS_DIR}/curl-${QERV_CURL_DEBIAN_VERSION}-${CMAKE_SYSTEM_PROCESSOR}-schannel-late")
+# "late": compiled for late-imported crypt32 and bcrypt (cmake/hardening.cmake); "mapped": no path
+# of the folder it was built in (a release build is reproducible, cmake/reproducible.cmake).
+set(_curl_prefix
+  "${QERV_DEPS_DIR}/curl-${QERV_CURL_DEBIAN_VERSION}-${CMAKE_SYSTEM_PROCESSOR}-schannel-late-mapped")
 set(_curl_lib "${_curl_prefix}/lib/libcurl.a")
 
 if(NOT EXISTS "${_curl_lib}")
@@ -45,7 +54,8 @@ if(NOT EXISTS "${_curl_lib}")
       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
       -DCMAKE_CROSSCOMPILING_EMULATOR=
       -DCMAKE_BUILD_TYPE=Release
-      "-DCMAKE_C_FLAGS=-D${QERV_LATE_IMPORT_DEFINITIONS}"
+      # __FILE__ names the source tree, which lies in the build's own folder.
+      "-DCMAKE_C_FLAGS=-D${QERV_LATE_IMPORT_DEFINITIONS} -ffile-prefix-map=${_work}/="
       -DCMAKE_INSTALL_PREFIX=${_curl_prefix}
       -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF
       -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DHTTP_ONLY=ON
@@ -71,3 +81,5 @@ set_target_properties(qerv_libcurl PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${_curl_prefix}/include"
   INTERFACE_COMPILE_DEFINITIONS CURL_STATICLIB
   INTERFACE_LINK_LIBRARIES "ws2_32;qerv_delay_crypt32;secur32;qerv_delay_bcrypt;advapi32")
+# What the library was built from, for the release's record.
+set(QERV_CURL_APPLIED_PATCHES "${_curl_prefix}/applied-patches")

@@ -57,9 +57,48 @@ for svc in nginx tinyproxy; do
   service "$svc" stop >/dev/null 2>&1 || true
 done
 
-# curl's source, for the static Schannel libcurl of the Windows build.
-mkdir -p "$cache/curl-src"
-if ! ls "$cache"/curl-src/curl_*.orig.tar.* >/dev/null 2>&1; then
-  (cd "$cache/curl-src" && apt-get source --download-only curl >/dev/null)
+# curl's source, for the static Schannel libcurl of the Windows build: Debian's current revision,
+# which carries its latest security fixes. The package index is refreshed when it is a day old, a
+# newer revision replaces the one kept, and the folder holds that one alone: the build refuses a
+# folder with two. QERV_CURL_SOURCE_VERSION asks for a given revision instead, such as the one a
+# release's record names (reproducing that release).
+mkdir -p "$cache"
+if [ $need_update -eq 0 ] && [ -z "$(find "$cache/index-refreshed" -mmin -1440 2>/dev/null)" ]; then
+  if $SUDO apt-get update -qq; then
+    need_update=1
+  else
+    echo "install-deps: the package index could not be refreshed; it stays as it is" >&2
+  fi
+fi
+if [ $need_update -eq 1 ]; then touch "$cache/index-refreshed"; fi
+newest_curl_source() {
+  local newest="" version
+  for version in $(apt-cache showsrc --only-source curl 2>/dev/null | sed -n 's/^Version: //p'); do
+    if [ -z "$newest" ] || dpkg --compare-versions "$version" gt "$newest"; then
+      newest=$version
+    fi
+  done
+  echo "$newest"
+}
+curl_version=${QERV_CURL_SOURCE_VERSION:-$(newest_curl_source)}
+if [ -z "$curl_version" ]; then
+  echo "install-deps: Debian's package index lists no curl source package" >&2
+  exit 1
+fi
+# The .dsc is named without the epoch, if a version ever has one.
+if [ ! -f "$cache/curl-src/curl_${curl_version#*:}.dsc" ] ||
+  [ "$(find "$cache/curl-src" -name 'curl_*.dsc' 2>/dev/null | wc -l)" -ne 1 ]; then
+  rm -rf "$cache/curl-src.new"
+  mkdir -p "$cache/curl-src.new"
+  if ! (cd "$cache/curl-src.new" &&
+    apt-get source --download-only "curl=$curl_version" >/dev/null); then
+    rm -rf "$cache/curl-src.new"
+    echo "install-deps: curl's source $curl_version could not be fetched (revisions that Debian" \
+      "has replaced are on snapshot.debian.org)" >&2
+    exit 1
+  fi
+  rm -rf "$cache/curl-src"
+  mv "$cache/curl-src.new" "$cache/curl-src"
+  echo "curl source: $curl_version"
 fi
 echo "dependencies ready"

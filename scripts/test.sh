@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds the host and both Windows presets, runs the host
-# tests (ASan/UBSan) with the fuzz smoke runs, checks the shape of the shipped program, runs the
-# Windows tests under Wine, the cross-platform package check and the end-to-end tests, then prints
-# one summary line. Test cases are counted from the JUnit files that ctest and pytest write.
+# tests (ASan/UBSan) with the fuzz smoke runs, checks the shape of the shipped program, builds the
+# release configuration twice and compares, signs it and checks the release, runs the Windows
+# tests under Wine, the cross-platform package check and the end-to-end tests, then prints one
+# summary line. Test cases are counted from the JUnit files that ctest and pytest write.
 #
 # scripts/wine-arch.sh decides what runs under Wine. Where Wine's 32-bit loader runs, both Windows
 # suites run, and the cross-platform check and the end-to-end tests use the shipped 32-bit
@@ -153,6 +154,25 @@ if [ -n "${built[windows-x64]:-}" ]; then
     tests/pe/pe_shape.py build/windows-x64/src/app/QervSetupOnline.exe x64 \
     tests/pe/vista_functions.txt
 fi
+
+# The release configuration: two builds that share nothing but the source give the same bytes;
+# then the release step signs one with throw-away keys and writes its record, and the tests read
+# them as a publisher, a third party and Windows would.
+release_work=$root/build/release-check
+release_started=$SECONDS
+check "two release builds in different folders are byte-identical" \
+  tests/release/reproducible_build.sh "$release_work"
+if [ -f "$release_work/one/build/release/QervSetupOnline-unsigned.exe" ]; then
+  echo "== release signing and record"
+  QERV_RELEASE_BUILD=$release_work/one/build QERV_HOST_BUILD=$root/build/host-release \
+    /usr/bin/python3 -m pytest -v tests/release --junitxml="$results/release.xml"
+  tally "$results/release.xml"
+else
+  echo "FAILED: no release build to sign"
+  failed=$((failed + 1))
+fi
+rm -rf "$release_work"
+echo "-- the release checks took $((SECONDS - release_started)) s"
 
 if [ "$arch" = 32 ]; then
   run_presets=(windows windows-x64)
