@@ -45,6 +45,11 @@ function(qerv_write_release_facts file)
   else()
     string(REPLACE ";" "\n${_pad}" _pins "${QERV_PROGRAM_SIGNERS}")
   endif()
+  if(QERV_MIN_INSTALLER_VERSION STREQUAL "")
+    set(_minimum "none: any version")
+  else()
+    set(_minimum "${QERV_MIN_INSTALLER_VERSION}")
+  endif()
   file(STRINGS "${QERV_CURL_APPLIED_PATCHES}" _patches)
   list(LENGTH _patches _patch_count)
   string(REPLACE ";" "\n${_pad}" _patches "${_patches}")
@@ -63,6 +68,7 @@ function(qerv_write_release_facts file)
   file(WRITE "${file}" "\
 update server:     ${QERV_UPDATE_SERVER}
 installer signers: ${_pins}
+lowest installer:  ${_minimum}
 libcurl:           ${QERV_CURL_VERSION}, from Debian's source package curl \
 ${QERV_CURL_DEBIAN_VERSION}
                    (static, Schannel, HTTP only)

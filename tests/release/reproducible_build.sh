@@ -36,7 +36,8 @@ build() {
     cd "$root" && umask "$mask" &&
       env -u QERV_SIGN_PKCS12 -u QERV_SIGN_KEY -u QERV_SIGN_CERT TZ="$zone" LC_ALL="$locale" \
         cmake --preset windows-release -B "$dir/build" -DQERV_DEPS_DIR="$dir/deps" \
-        -DQERV_UPDATE_SERVER="$server" -DQERV_INSTALLER_SIGNERS="$pin" &&
+        -DQERV_UPDATE_SERVER="$server" -DQERV_INSTALLER_SIGNERS="$pin" \
+        -DQERV_MIN_INSTALLER_VERSION=12.1 &&
       env -u QERV_SIGN_PKCS12 -u QERV_SIGN_KEY -u QERV_SIGN_CERT TZ="$zone" LC_ALL="$locale" \
         cmake --build "$dir/build" --target release qerv-pack
   ) >"$dir/build.log" 2>&1; then

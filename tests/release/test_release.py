@@ -232,6 +232,8 @@ def test_record_names_what_went_into_the_release(pkcs12_release, stamped_release
     deps = Path(re.search(r"^QERV_DEPS_DIR:PATH=(.*)$", cache, re.M).group(1))
     assert fields["update server"] == server
     assert fields["installer signers"].split("\n") == pins.split(";")
+    minimum = re.search(r"^QERV_MIN_INSTALLER_VERSION:STRING=(.*)$", cache, re.M).group(1)
+    assert fields["lowest installer"] == (minimum or "none: any version")
     (dsc,) = (deps / "curl-src").glob("curl_*.dsc")
     revision = dsc.name[len("curl_"):-len(".dsc")]
     assert fields["libcurl"].startswith(f"{revision.split('-')[0]}, from Debian's source "
