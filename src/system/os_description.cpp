@@ -15,23 +15,23 @@ constexpr double kFirstBuildWithUbr = 17764;
 class DescriptionText {
   public:
     // Starts the buffer as the empty text.
-    explicit DescriptionText(wchar_t* szBuffer) : szBuffer_(szBuffer), nLength_(0) {
-        szBuffer_[0] = L'\0';
+    explicit DescriptionText(wchar_t* szBuffer) : m_szBuffer(szBuffer), m_nLength(0) {
+        m_szBuffer[0] = L'\0';
     }
 
     void Append(const wchar_t* szText) {
-        while (*szText && nLength_ + 1 < kOsDescriptionChars) szBuffer_[nLength_++] = *szText++;
-        szBuffer_[nLength_] = L'\0';
+        while (*szText && m_nLength + 1 < kOsDescriptionChars) m_szBuffer[m_nLength++] = *szText++;
+        m_szBuffer[m_nLength] = L'\0';
     }
     void AppendNumber(unsigned long nValue) { Append(std::to_wstring(nValue).c_str()); }
     void Replace(const wchar_t* szText) {
-        nLength_ = 0;
+        m_nLength = 0;
         Append(szText);
     }
 
   private:
-    wchar_t* szBuffer_;
-    std::size_t nLength_;
+    wchar_t* m_szBuffer;
+    std::size_t m_nLength;
 };
 
 bool IsEmpty(const wchar_t* szText) { return !szText || !*szText; }

@@ -20,26 +20,26 @@ using Bstr = std::unique_ptr<OLECHAR, BstrFree>;
 // Initialises COM on this thread for the life of the object.
 class ComApartment {
   public:
-    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ComApartment() : m_hr(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
     ~ComApartment() {
-        if (SUCCEEDED(hr_)) CoUninitialize();
+        if (SUCCEEDED(m_hr)) CoUninitialize();
     }
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
-    HRESULT result() const { return hr_; }
+    HRESULT result() const { return m_hr; }
 
   private:
-    HRESULT hr_;
+    HRESULT m_hr;
 };
 
 class ScopedVariant {
   public:
-    ScopedVariant() { VariantInit(&value_); }
-    ~ScopedVariant() { VariantClear(&value_); }
+    ScopedVariant() { VariantInit(&m_value); }
+    ~ScopedVariant() { VariantClear(&m_value); }
     ScopedVariant(const ScopedVariant&) = delete;
     ScopedVariant& operator=(const ScopedVariant&) = delete;
-    VARIANT* get() { return &value_; }
+    VARIANT* get() { return &m_value; }
 
   private:
-    VARIANT value_;
+    VARIANT m_value;
 };

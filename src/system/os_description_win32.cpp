@@ -19,19 +19,19 @@ std::atomic<bool> g_bComSecurity{false};
 class OsObjectReader {
   public:
     explicit OsObjectReader(IWbemClassObject* pObject) {
-        properties_.szCaption = Text(pObject, L"Caption", caption_);
-        properties_.szArchitecture = Text(pObject, L"OSArchitecture", architecture_);
-        properties_.bServicePackMajor =
-            Number(pObject, L"ServicePackMajorVersion", &properties_.nServicePackMajor);
-        if (properties_.bServicePackMajor && properties_.nServicePackMajor >= 1) {
-            properties_.bServicePackMinor =
-                Number(pObject, L"ServicePackMinorVersion", &properties_.nServicePackMinor);
+        m_properties.szCaption = Text(pObject, L"Caption", m_caption);
+        m_properties.szArchitecture = Text(pObject, L"OSArchitecture", m_architecture);
+        m_properties.bServicePackMajor =
+            Number(pObject, L"ServicePackMajorVersion", &m_properties.nServicePackMajor);
+        if (m_properties.bServicePackMajor && m_properties.nServicePackMajor >= 1) {
+            m_properties.bServicePackMinor =
+                Number(pObject, L"ServicePackMinorVersion", &m_properties.nServicePackMinor);
         }
-        properties_.szVersion = Text(pObject, L"Version", version_);
+        m_properties.szVersion = Text(pObject, L"Version", m_version);
     }
     OsObjectReader(const OsObjectReader&) = delete;
     OsObjectReader& operator=(const OsObjectReader&) = delete;
-    const OsObjectProperties& properties() const { return properties_; }
+    const OsObjectProperties& properties() const { return m_properties; }
 
   private:
     static const wchar_t* Text(IWbemClassObject* pObject, const wchar_t* szName,
@@ -48,42 +48,42 @@ class OsObjectReader {
         return true;
     }
 
-    ScopedVariant caption_;
-    ScopedVariant architecture_;
-    ScopedVariant version_;
-    OsObjectProperties properties_;
+    ScopedVariant m_caption;
+    ScopedVariant m_architecture;
+    ScopedVariant m_version;
+    OsObjectProperties m_properties;
 };
 
 // The operating-system objects of a WMI query and the CurrentVersion key (either may be null).
 class WmiOsSource : public OsDescriptionSource {
   public:
     WmiOsSource(IEnumWbemClassObject* pEnumerator, HKEY hKey)
-        : pEnumerator_(pEnumerator), hKey_(hKey) {}
+        : m_pEnumerator(pEnumerator), m_hKey(hKey) {}
 
     bool NextObject(OsObjectProperties* pProperties) override {
-        reader_.reset();
-        object_.reset();
+        m_reader.reset();
+        m_object.reset();
         IWbemClassObject* pObject = nullptr;
         ULONG nReturned = 0;
-        pEnumerator_->Next(WBEM_INFINITE, 1, &pObject, &nReturned);
-        object_.reset(pObject);
-        if (nReturned == 0 || !object_) return false;
-        reader_ = std::make_unique<OsObjectReader>(object_.get());
-        *pProperties = reader_->properties();
+        m_pEnumerator->Next(WBEM_INFINITE, 1, &pObject, &nReturned);
+        m_object.reset(pObject);
+        if (nReturned == 0 || !m_object) return false;
+        m_reader = std::make_unique<OsObjectReader>(m_object.get());
+        *pProperties = m_reader->properties();
         return true;
     }
 
     OsRegistryValues ReadRegistry() override {
         OsRegistryValues values;
-        if (ReadText(L"CurrentBuild", szCurrentBuild_)) values.szCurrentBuild = szCurrentBuild_;
-        if (ReadText(L"DisplayVersion", szDisplayVersion_)) {
-            values.szDisplayVersion = szDisplayVersion_;
+        if (ReadText(L"CurrentBuild", m_szCurrentBuild)) values.szCurrentBuild = m_szCurrentBuild;
+        if (ReadText(L"DisplayVersion", m_szDisplayVersion)) {
+            values.szDisplayVersion = m_szDisplayVersion;
         }
         DWORD dwType = 0;
         DWORD dwUbr = 0;
         DWORD cbUbr = sizeof(dwUbr);
-        values.bUbr = hKey_ &&
-                      RegQueryValueExW(hKey_, L"UBR", nullptr, &dwType,
+        values.bUbr = m_hKey &&
+                      RegQueryValueExW(m_hKey, L"UBR", nullptr, &dwType,
                                        reinterpret_cast<BYTE*>(&dwUbr), &cbUbr) == ERROR_SUCCESS &&
                       dwType == REG_DWORD && cbUbr == sizeof(dwUbr);
         values.dwUbr = dwUbr;
@@ -93,10 +93,10 @@ class WmiOsSource : public OsDescriptionSource {
   private:
     bool ReadText(const wchar_t* szName, wchar_t (&szValue)[kOsDescriptionChars]) {
         szValue[0] = L'\0';
-        if (!hKey_) return false;
+        if (!m_hKey) return false;
         DWORD dwType = 0;
         DWORD cbValue = sizeof(szValue);
-        if (RegQueryValueExW(hKey_, szName, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue),
+        if (RegQueryValueExW(m_hKey, szName, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue),
                              &cbValue) != ERROR_SUCCESS ||
             dwType != REG_SZ) {
             szValue[0] = L'\0';
@@ -108,12 +108,12 @@ class WmiOsSource : public OsDescriptionSource {
         return true;
     }
 
-    IEnumWbemClassObject* pEnumerator_;
-    HKEY hKey_;
-    ComRef<IWbemClassObject> object_;
-    std::unique_ptr<OsObjectReader> reader_;
-    wchar_t szCurrentBuild_[kOsDescriptionChars] = {};
-    wchar_t szDisplayVersion_[kOsDescriptionChars] = {};
+    IEnumWbemClassObject* m_pEnumerator;
+    HKEY m_hKey;
+    ComRef<IWbemClassObject> m_object;
+    std::unique_ptr<OsObjectReader> m_reader;
+    wchar_t m_szCurrentBuild[kOsDescriptionChars] = {};
+    wchar_t m_szDisplayVersion[kOsDescriptionChars] = {};
 };
 
 bool InitializeSecurityOnce() {
