@@ -180,8 +180,8 @@ TEST(DownloadByType, MakesTheDownloadsOfItsType) {
     check("AutoDirect", 0, Clear, {kGot}, 1, {direct});
     check("AutoFallsBackToIEProxy", 0, Clear, {k404, kGot}, 1, {direct, ie});
     check("AutoWithoutFlagFallsBack", 0, Absent, {k404, k404}, 0, {direct, ie});
-    // The set flag stops the direct download after its first chunk, and nothing follows.
-    check("AutoCancelledStopsAfterDirect", 0, Set, {kGot, kGot}, 0, {direct});
+    // The set flag stops the direct download before it opens anything, and nothing follows.
+    check("AutoCancelledStartsNothing", 0, Set, {kGot, kGot}, 0, {});
     check("Direct", 1, Clear, {kGot}, 1, {direct});
     check("DefaultProxy", 2, Clear, {kGot}, 1, {L"Open 0 - -"});
     check("IEProxy", 3, Clear, {k404}, 0, {ie});
@@ -300,7 +300,17 @@ struct WatchdogRig : Rig {
 
     AttemptClock clock;
     DownloadThreadParam record;
+    DownloadLogTail log;
 };
+
+const std::string kCancelledLine =
+    "SafeDownloadFile return by WinHTTP_Download_Status_Cancel_By_User";
+
+// How often the log gained the line.
+int Logged(const DownloadLogTail& log, const std::string& line) {
+    const std::vector<std::string> lines = log.Lines();
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
 
 // n one-second samples, then the two seconds after the attempt.
 std::vector<unsigned> Seconds(int samples) {
@@ -359,10 +369,14 @@ TEST(Watchdog, CancelsAWinHttpTransferThatGainsNoPointInFiveSamples) {
         EXPECT_EQ(w.record.bCurlPhase.load(), curlSucceedsAt != 0 ? 1 : 0);
         EXPECT_EQ(FileText(w.target), cancelled ? "(missing)" : kTenChunks);
         // Once its read returns, a cancelled thread stops at its own flag and removes its file.
+        // Within the launcher's wait it shows that it was cancelled; given up on, it leaves the
+        // status as the status line showed it then.
         EXPECT_TRUE(w.Settle());
         if (cancelled) {
+            EXPECT_TRUE(Eventually([&] { return Logged(w.log, kCancelledLine) == 1; }));
             EXPECT_EQ(w.published.wrapper.m_dwStatus.load(),
-                      WinHTTP_Download_Status_Cancel_By_User);
+                      w.record.bFinished.load() ? WinHTTP_Download_Status_Cancel_By_User
+                                                : WinHTTP_Download_Status_Receiving);
         }
         EXPECT_EQ(Starting(w.published.fake.calls, {L"Open", L"IEConfig"}), sessions);
     };
@@ -413,11 +427,11 @@ TEST(Watchdog, LateThreadOfACancelledAttemptDoesNotTouchTheNextOne) {
     };
     w.curl.endsAt = 9000;
     EXPECT_EQ(w.Attempt(), 1);
-    // The late thread stopped at its own cancel flag and removed its own file ...
-    EXPECT_TRUE(Eventually([&] {
-        return w.published.wrapper.m_dwStatus.load() == WinHTTP_Download_Status_Cancel_By_User &&
-               PartFiles(w.dir.path()).empty();
-    }));
+    // The late thread stopped at its own cancel flag and removed its own file, without a word on
+    // the status that the status line shows ...
+    EXPECT_TRUE(Eventually(
+        [&] { return Logged(w.log, kCancelledLine) == 1 && PartFiles(w.dir.path()).empty(); }));
+    EXPECT_EQ(w.published.wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Receiving);
     // ... while the second attempt started with a clear flag and read every chunk.
     EXPECT_EQ(next.wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Completed);
     EXPECT_EQ(Starting(next.fake.calls, {L"Read"}).size(), 10u);
