@@ -34,13 +34,16 @@ std::unique_ptr<char[]> ToAnsiString(const wchar_t* szText);
 int MakeHttpsURL(const wchar_t* szUrl, char* szHttpsUrl);
 
 // What libcurl's progress function moves: the progress bar (null: none), for a transfer that
-// starts nBase bytes into the package, whose counts libcurl gives for the transfer alone.
+// starts dBase bytes into the package, whose counts libcurl gives for the transfer alone.
 struct CurlProgressTarget {
     HWND hWndProgress;
     double dBase;
+    // The position last sent, -1 before the first.
+    int nShown;
 };
 
 // libcurl's progress function: moves the progress bar of the CurlProgressTarget (clientp) over
-// the whole package once the size is known. Never aborts the transfer.
+// the whole package once the size is known, whenever its position changes. Never aborts the
+// transfer.
 int CurlProgressCallback(void* clientp, double dDownloadTotal, double dDownloaded,
                          double dUploadTotal, double dUploaded);

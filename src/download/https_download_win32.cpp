@@ -13,6 +13,7 @@
 #include "app/debug_trace.h"
 #include "download/curl_transfer.h"
 #include "download/download_file.h"
+#include "download/winhttp_rules.h"
 #include "system/old_windows.h"
 #include "system/package_format.h"
 
@@ -73,11 +74,17 @@ void SetProxy(CURL* pCurl, const wchar_t* szProxy, const wchar_t* szProxyBypass,
 int CurlProgressCallback(void* clientp, double dDownloadTotal, double dDownloaded,
                          double /*dUploadTotal*/, double /*dUploaded*/) {
     if (ToProgressCount(dDownloadTotal) == 0) return 0;
-    const auto* pTarget = static_cast<const CurlProgressTarget*>(clientp);
+    auto* pTarget = static_cast<CurlProgressTarget*>(clientp);
     if (!pTarget || !pTarget->hWndProgress) return 0;
     // libcurl counts a resumed transfer alone; the bar shows the whole package.
-    SendProgress(ToProgressCount(pTarget->dBase + dDownloadTotal),
-                 ToProgressCount(pTarget->dBase + dDownloaded), pTarget->hWndProgress);
+    const int nTotal = ToProgressCount(pTarget->dBase + dDownloadTotal);
+    const int nReceived = ToProgressCount(pTarget->dBase + dDownloaded);
+    // libcurl calls this for every piece it receives: the bar is sent only what changes it, each
+    // send being a round trip to the dialog's thread.
+    std::int32_t nPosition = 0;
+    if (!ProgressPosition(nTotal, nReceived, &nPosition) || nPosition == pTarget->nShown) return 0;
+    pTarget->nShown = nPosition;
+    SendProgress(nTotal, nReceived, pTarget->hWndProgress);
     return 0;
 }
 
@@ -92,7 +99,7 @@ int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar
     // Asked on every call and never undone: later calls find it done.
     curl_global_init(CURL_GLOBAL_ALL);
     char szError[kErrorBufferBytes] = {};
-    CurlProgressTarget progress = {hWndProgress, 0};
+    CurlProgressTarget progress = {hWndProgress, 0, -1};
     bool bOk = false;
     if (CurlEasy curl{curl_easy_init()}) {
         CURL* pCurl = curl.get();
