@@ -18,7 +18,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   nginx-light tinyproxy xvfb xdotool x11-utils imagemagick
   python3 python3-pytest
-  dpkg-dev osslsigncode
+  dpkg-dev osslsigncode time
 )
 
 need_update=0

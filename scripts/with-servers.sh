@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Runs a command beside loopback test servers and stops them afterwards:
 #   nginx over HTTPS (self-signed certificate) and plain HTTP, serving a fresh document root;
-#   /redirect/NAME answers 302 to https://127.0.0.1:PORT/NAME;
-#   the scripted fault server (tests/servers/fault_server.py) over HTTP and HTTPS;
+#   /redirect/NAME answers 302 to https://127.0.0.1:PORT/NAME; a file NAME beside which a file
+#   NAME.fault lies is handed over to the fault server, which serves it with the faults that the
+#   companion names (byte ranges and validators as nginx gives them included);
+#   the scripted fault server (tests/servers/fault_server.py) over HTTP and HTTPS, which records
+#   every request it gets in a log;
 #   tinyproxy as an open forward proxy, and a second one that wants Basic credentials
 #   (user "qerv", password "secret") and so answers 407. Only the proxies resolve the name
 #   qerv-update.test (to 127.0.0.1): through them it reaches these servers, directly it fails.
 # The command learns where they are from the environment:
 #   QERV_TEST_HTTPS_PORT, QERV_TEST_HTTP_PORT, QERV_TEST_WWW (document root, Linux path),
 #   QERV_TEST_WWW_WIN (the same folder as Wine sees it), QERV_TEST_FAULT_HTTP_PORT,
-#   QERV_TEST_FAULT_HTTPS_PORT, QERV_TEST_PROXY_PORT, QERV_TEST_AUTH_PROXY_PORT and
-#   QERV_TEST_CERT (the server certificate, PEM, Linux path).
+#   QERV_TEST_FAULT_HTTPS_PORT, QERV_TEST_FAULT_LOG and QERV_TEST_FAULT_LOG_WIN (the fault
+#   server's request log, Linux and Wine path), QERV_TEST_PROXY_PORT, QERV_TEST_AUTH_PROXY_PORT
+#   and QERV_TEST_CERT (the server certificate, PEM, Linux path).
 # The servers listen on 127.0.0.1 only and end by themselves after QERV_SERVER_LIFETIME seconds
 # even if this script is killed. QERV_HTTPS_PORT fixes the HTTPS port (the setup has its server
 # address compiled in).
@@ -48,6 +52,14 @@ printf 'hello from nginx\n' >"$www/hello.txt"
 https_port=${QERV_HTTPS_PORT:-$(free_port)}
 http_port=$(free_port)
 
+timeout "$lifetime" /usr/bin/python3 "$root/tests/servers/fault_server.py" --port-file "$run/fault.port" \
+  --cert "$cert_dir/server.crt" --key "$cert_dir/server.key" --lifetime "$lifetime" \
+  --www "$www" --request-log "$run/fault-requests.log" &
+pids+=($!)
+
+for _ in $(seq 100); do [ -f "$run/fault.port" ] && break; sleep 0.1; done
+read -r fault_http_port fault_https_port <"$run/fault.port"
+
 cat >"$run/nginx.conf" <<CONF
 daemon off;
 worker_processes 1;
@@ -72,14 +84,18 @@ http {
     root $www;
     # /redirect/NAME answers 302 to /NAME on the HTTPS port.
     location ~ ^/redirect/(.*)$ { return 302 https://127.0.0.1:$https_port/\$1; }
+    # A file with a fault companion goes through the fault server, as it arrives.
+    proxy_buffering off;
+    location / {
+      if (-f \$request_filename.fault) {
+        rewrite ^(.*)\$ /file\$1 break;
+        proxy_pass http://127.0.0.1:$fault_http_port;
+      }
+    }
   }
 }
 CONF
 timeout "$lifetime" nginx -c "$run/nginx.conf" -e "$run/error.log" &
-pids+=($!)
-
-timeout "$lifetime" /usr/bin/python3 "$root/tests/servers/fault_server.py" --port-file "$run/fault.port" \
-  --cert "$cert_dir/server.crt" --key "$cert_dir/server.key" --lifetime "$lifetime" &
 pids+=($!)
 
 proxy_port=$(free_port)
@@ -122,8 +138,6 @@ PY
   echo "with-servers: nothing listens on port $1" >&2
   return 1
 }
-for _ in $(seq 100); do [ -f "$run/fault.port" ] && break; sleep 0.1; done
-read -r fault_http_port fault_https_port <"$run/fault.port"
 for p in "$https_port" "$http_port" "$fault_http_port" "$fault_https_port" "$proxy_port" "$auth_proxy_port"; do
   wait_port "$p"
 done
@@ -131,6 +145,8 @@ done
 export QERV_TEST_HTTPS_PORT=$https_port QERV_TEST_HTTP_PORT=$http_port QERV_TEST_WWW=$www
 export QERV_TEST_WWW_WIN="Z:${www//\//\\}"
 export QERV_TEST_FAULT_HTTP_PORT=$fault_http_port QERV_TEST_FAULT_HTTPS_PORT=$fault_https_port
+export QERV_TEST_FAULT_LOG=$run/fault-requests.log
+export QERV_TEST_FAULT_LOG_WIN="Z:${run//\//\\}\\fault-requests.log"
 export QERV_TEST_PROXY_PORT=$proxy_port QERV_TEST_AUTH_PROXY_PORT=$auth_proxy_port
 export QERV_TEST_CERT=$cert_dir/server.crt
 set +e

@@ -7,8 +7,8 @@
 #include <atomic>
 
 #include "base/test_hooks.h"
-
-class WinHttpWrapper;
+#include "download/resume_point.h"
+#include "download/winhttp_wrapper.h"
 
 // Shared by the worker and the launcher for the attempts of a run. It shows the attempt that runs
 // now; the download thread works on the attempt's own state, which the launcher copies here.
@@ -33,9 +33,10 @@ int DownloadFile(DownloadThreadParam* param, const wchar_t* szUrl, const wchar_t
 // sent for a total of 0. Both download paths report through it.
 void SendProgress(int nTotal, int nReceived, HWND hWndProgress);
 
-// Removes the files of the attempts that were given up while their threads still ran; a file
-// still in use is scheduled for removal at the next restart instead. The workflow's clean-up calls
-// this before it removes (or schedules) the download folder, which they would otherwise keep.
+// Removes the files of the attempts that were given up while their threads still ran, and the
+// part of the package kept for a later try; a file still in use is scheduled for removal at the
+// next restart instead. The workflow's clean-up calls this before it removes (or schedules) the
+// download folder, which they would otherwise keep.
 void RemoveAbandonedAttemptFiles();
 
 // One download attempt's own state. The launcher gives up on a stalled attempt after a short
@@ -84,6 +85,11 @@ class DownloadAttempt {
     // reaches its WinHTTP phase there is no WinHTTP transfer to watch.
     std::atomic<LONG> bCurlPhase{1};
     std::atomic<LONG> nResult{0};
+    // Closed by the launcher when it gives up on the attempt: the thread then no longer changes
+    // what the status line shows.
+    StatusGate gate;
+    // The thread's own: what its file holds of the package, for the tries that continue it.
+    ResumePoint resume;
 
   private:
     enum End : LONG { kRunning, kFinished, kAbandoned };
@@ -146,7 +152,8 @@ HANDLE StartDownloadThread(DownloadAttempt* pAttempt);
 // Fetches szUrl into szSaveFile with SafeDownloadFile for connection type nType: type 0 tries a
 // direct download and then, unless the cancel flag is set, the Internet Explorer proxy; types 1
 // to 3 make one download of their type; type 4 uses the configured proxy with its user name and
-// password. Any other type downloads nothing. Gives 1 on success, else 0.
+// password. Any other type downloads nothing. Every download gets the attempt's context, so a
+// second one continues what the first left. Gives 1 on success, else 0.
 int DownloadByType(DWORD nType, HWND hWndProgress, const std::atomic<LONG>* pbCancel,
                    std::atomic<LONG>* pnPercent, WinHttpWrapper* pWrapper, const wchar_t* szUrl,
-                   const wchar_t* szSaveFile);
+                   const wchar_t* szSaveFile, const DownloadCallContext& context = {});

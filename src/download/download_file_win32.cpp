@@ -5,6 +5,7 @@
 #include "base/scoped_handle.h"
 #include "base/sleep.h"
 #include "download/https_download.h"
+#include "download/partial_download.h"
 #include "download/winhttp_rules.h"
 #include "download/winhttp_wrapper.h"
 
@@ -76,29 +77,49 @@ namespace {
 
 std::atomic<HttpsDownloadFunction> g_httpsDownload{nullptr};
 
-int DownloadByHttps(const wchar_t* szProxy, DownloadAttempt& attempt) {
-    HttpsDownloadFunction download = g_httpsDownload.load();
-    if (download == nullptr) download = DownloadURLByHTTPS;
-    return download(szProxy, attempt.szUrl(), attempt.szOwnFile(), attempt.hWndProgress(),
-                    &attempt.nPercent);
+int DownloadByHttps(const wchar_t* szProxy, const std::wstring& bypass, DownloadAttempt& attempt) {
+    if (const HttpsDownloadFunction scripted = g_httpsDownload.load()) {
+        return scripted(szProxy, attempt.szUrl(), attempt.szOwnFile(), attempt.hWndProgress(),
+                        &attempt.nPercent);
+    }
+    return DownloadURLByHTTPS(szProxy, attempt.szUrl(), attempt.szOwnFile(), attempt.hWndProgress(),
+                              &attempt.nPercent,
+                              {bypass.empty() ? nullptr : bypass.c_str(), &attempt.resume});
+}
+
+// Before each try: the attempt's own part counts only while its file is exactly that part, and
+// a larger part that another attempt's thread has left since then takes its place.
+void TakeLargestPart(DownloadAttempt& attempt) {
+    ResumePoint& resume = attempt.resume;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (resume.nBytes > 0 &&
+        (!GetFileAttributesExW(attempt.szOwnFile(), GetFileExInfoStandard, &data) ||
+         data.nFileSizeHigh != 0 || data.nFileSizeLow != resume.nBytes)) {
+        resume.Forget();
+    }
+    AdoptPartialDownload(attempt.szUrl(), attempt.szOwnFile(), &resume);
 }
 
 // The libcurl path, then the WinHTTP path of the same type; 1 on success, else 0. The attempt
-// starts in its libcurl phase.
+// starts in its libcurl phase. Each try continues what the tries before it left of the package.
 LONG Download(DownloadAttempt& attempt, WinHttpWrapper& wrapper) {
-    // libcurl is given the static proxy of the Internet Explorer settings that are read here, so
-    // that this type reaches the network through that proxy on both paths.
+    // libcurl is given the static proxy of the Internet Explorer settings that are read here,
+    // with their bypass list, so that this type reaches the network as WinHTTP does on both paths.
     wchar_t szProxy[kCurlProxyChars] = {};
+    std::wstring bypass;
     const wchar_t* pProxy = nullptr;
     if (attempt.nType() == WinHTTP_Download_Type_By_IE_Proxy) {
-        ProbeIEProxyConfig(wrapper.Api(), szProxy, kCurlProxyChars);
+        ProbeIEProxyConfig(wrapper.Api(), szProxy, kCurlProxyChars, &bypass);
         pProxy = szProxy;
     }
-    if (DownloadByHttps(pProxy, attempt) >= 1) return 1;
+    TakeLargestPart(attempt);
+    if (DownloadByHttps(pProxy, bypass, attempt) >= 1) return 1;
 
     attempt.bCurlPhase = 0;
+    TakeLargestPart(attempt);
     return DownloadByType(attempt.nType(), attempt.hWndProgress(), &attempt.bCancel,
-                          &attempt.nPercent, &wrapper, attempt.szUrl(), attempt.szOwnFile());
+                          &attempt.nPercent, &wrapper, attempt.szUrl(), attempt.szOwnFile(),
+                          {&attempt.resume, &attempt.gate});
 }
 
 }  // namespace
@@ -109,9 +130,10 @@ DWORD WINAPI DownloadThread(LPVOID pParam) {
     WinHttpWrapper* pWrapper = g_pWinHttpWrapper.load();
     const LONG nResult = pWrapper != nullptr ? Download(*attempt.get(), *pWrapper) : 0;
     attempt->nResult = nResult;
-    // A failed download leaves nothing behind. A finished one is the launcher's to take, unless
+    // A failed download leaves its part of the package for a later try, or nothing; the file is
+    // closed and this thread writes it no more. A finished one is the launcher's to take, unless
     // the launcher no longer waits for it.
-    if (nResult != 1) attempt->DeleteOwnFile();
+    if (nResult != 1) OfferPartialDownload(attempt->szOwnFile(), attempt->szUrl(), attempt->resume);
     if (!attempt->Finish() && nResult == 1) attempt->DeleteOwnFile();
     return 0;
 }
@@ -183,6 +205,7 @@ void WatchAttempt(DownloadThreadParam* param, DownloadAttempt& attempt) {
 int TakeOutcome(DownloadThreadParam* param, DownloadAttempt& attempt, const wchar_t* szSaveFile) {
     ShowInRecord(param, attempt);
     if (attempt.Abandon()) {
+        attempt.gate.Close();
         const std::lock_guard<std::mutex> lock(g_abandonedLock);
         AbandonedFiles().emplace_back(attempt.szOwnFile());
         return 0;
@@ -197,6 +220,8 @@ int TakeOutcome(DownloadThreadParam* param, DownloadAttempt& attempt, const wcha
         }
         SleepFor(kMoveRetryMs);
     }
+    // The package is whole: no part of it is kept for a later try, nor taken from a late thread.
+    DiscardPartialDownloads();
     param->nResult = 1;
     return 1;
 }
@@ -214,6 +239,7 @@ int DownloadFile(DownloadThreadParam* param, const wchar_t* szUrl, const wchar_t
     param->bFinished = false;
     // Each attempt starts with its own clear flag, so one stall does not stop the later ones.
     param->bCancel = 0;
+    OpenPartialDownloads();
 
     DownloadAttemptRef attempt(DownloadAttempt::Create(szUrl, szSaveFile, hWndProgress, nType));
     if (!attempt) return param->nResult;
@@ -226,6 +252,7 @@ int DownloadFile(DownloadThreadParam* param, const wchar_t* szUrl, const wchar_t
 }
 
 void RemoveAbandonedAttemptFiles() {
+    DiscardPartialDownloads();
     const std::lock_guard<std::mutex> lock(g_abandonedLock);
     for (const std::wstring& file : AbandonedFiles()) {
         // A thread that has ended removed its file already; one still at work holds it open.
@@ -239,12 +266,12 @@ void RemoveAbandonedAttemptFiles() {
 
 int DownloadByType(DWORD nType, HWND hWndProgress, const std::atomic<LONG>* pbCancel,
                    std::atomic<LONG>* pnPercent, WinHttpWrapper* pWrapper, const wchar_t* szUrl,
-                   const wchar_t* szSaveFile) {
+                   const wchar_t* szSaveFile, const DownloadCallContext& context) {
     if (pWrapper == nullptr) return 0;
     const auto Download = [&](DWORD nSessionType, const wchar_t* szUserName,
                               const wchar_t* szPassword) {
         return pWrapper->SafeDownloadFile(szUrl, szSaveFile, hWndProgress, pbCancel, nSessionType,
-                                          szUserName, szPassword, pnPercent) == 1
+                                          szUserName, szPassword, pnPercent, context) == 1
                    ? 1
                    : 0;
     };

@@ -82,3 +82,82 @@ std::wstring ChooseCurlProxy(const wchar_t* szProxy) {
     const std::wstring::size_type nEquals = entries.front().find(L'=');
     return nEquals == std::wstring::npos ? entries.front() : entries.front().substr(nEquals + 1);
 }
+
+std::string UrlHost(const char* szUrl) {
+    if (!szUrl) return std::string();
+    const char* szStart = std::strstr(szUrl, "://");
+    szStart = szStart != nullptr ? szStart + 3 : szUrl;
+    const char* szEnd = szStart + std::strcspn(szStart, "/?#");
+    // Credentials come before the last '@' of the authority.
+    for (const char* p = szStart; p < szEnd; ++p) {
+        if (*p == '@') szStart = p + 1;
+    }
+    if (*szStart == '[') {
+        const char* szClose = std::strchr(szStart, ']');
+        if (szClose == nullptr || szClose > szEnd) return std::string();
+        return std::string(szStart + 1, szClose);
+    }
+    const char* szColon = std::strchr(szStart, ':');
+    if (szColon != nullptr && szColon < szEnd) szEnd = szColon;
+    return std::string(szStart, szEnd);
+}
+
+namespace {
+
+wchar_t LowerAscii(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+}
+
+// Whether text matches pattern, in which '*' stands for any run of characters. Only the latest
+// '*' is ever retried, one text character further each time, so the work stays within the
+// product of the two lengths whatever the pattern holds.
+bool GlobMatches(const wchar_t* pPattern, const wchar_t* pPatternEnd, const char* szText) {
+    const wchar_t* pStar = nullptr;
+    const char* szAfterStar = nullptr;
+    while (*szText != '\0') {
+        if (pPattern < pPatternEnd && *pPattern == L'*') {
+            pStar = pPattern++;
+            szAfterStar = szText;
+        } else if (pPattern < pPatternEnd &&
+                   LowerAscii(*pPattern) == LowerAscii(static_cast<unsigned char>(*szText))) {
+            ++pPattern;
+            ++szText;
+        } else if (pStar != nullptr) {
+            pPattern = pStar + 1;
+            szText = ++szAfterStar;
+        } else {
+            return false;
+        }
+    }
+    while (pPattern < pPatternEnd && *pPattern == L'*') ++pPattern;
+    return pPattern == pPatternEnd;
+}
+
+bool IsBypassSeparator(wchar_t c) { return c == L',' || IsProxySeparator(c); }
+
+}  // namespace
+
+bool IsProxyBypassed(const wchar_t* szBypass, const std::string& host) {
+    if (!szBypass || host.empty()) return false;
+    static const wchar_t kLocal[] = L"<local>";
+    const std::size_t nLocal = sizeof(kLocal) / sizeof(wchar_t) - 1;
+    for (const wchar_t* p = szBypass; *p != L'\0';) {
+        if (IsBypassSeparator(*p)) {
+            ++p;
+            continue;
+        }
+        const wchar_t* pEnd = p;
+        while (*pEnd != L'\0' && !IsBypassSeparator(*pEnd)) ++pEnd;
+        const bool bLocal =
+            static_cast<std::size_t>(pEnd - p) == nLocal && StartsWithAsciiNoCase(p, kLocal);
+        if (bLocal ? host.find('.') == std::string::npos : GlobMatches(p, pEnd, host.c_str())) {
+            return true;
+        }
+        p = pEnd;
+    }
+    return false;
+}
+
+std::string CurlNoProxyList(const wchar_t* szBypass, const std::string& host) {
+    return IsProxyBypassed(szBypass, host) ? host : std::string();
+}

@@ -25,3 +25,19 @@ int EscapeURLSpaces(char* szUrl);
 // any case), else the first entry (without a "name=" in front). The proxy ends at the first ';'
 // or white space.
 std::wstring ChooseCurlProxy(const wchar_t* szProxy);
+
+// The host of an address as libcurl connects to it: after the scheme and any "user@", up to the
+// port, path, query or fragment; an IPv6 literal without its brackets. Empty when there is none.
+std::string UrlHost(const char* szUrl);
+
+// Whether WinHTTP bypasses the proxy for szHost under an Internet Explorer bypass list: entries
+// separated by ';', ',' or white space, each a host name in which '*' stands for any run of
+// characters (compared regardless of ASCII case), or "<local>", which stands for every host name
+// without a dot.
+bool IsProxyBypassed(const wchar_t* szBypass, const std::string& host);
+
+// libcurl's no-proxy list (CURLOPT_NOPROXY) for a transfer to szHost through the proxy of an
+// Internet Explorer setting with the bypass list szBypass: the host itself when WinHTTP would
+// bypass the proxy for it, else empty (the proxy is used). libcurl's own list matches a name's
+// subdomains too and knows no "<local>", so the list is applied here rather than handed on.
+std::string CurlNoProxyList(const wchar_t* szBypass, const std::string& host);

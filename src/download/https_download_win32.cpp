@@ -5,16 +5,15 @@
 
 #include "download/https_download.h"
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <climits>
-#include <cstdio>
 #include <cwchar>
 #include <new>
+#include <string>
 
 #include "app/debug_trace.h"
+#include "download/curl_transfer.h"
 #include "download/download_file.h"
+#include "download/winhttp_rules.h"
 #include "system/old_windows.h"
 #include "system/package_format.h"
 
@@ -38,44 +37,8 @@ struct CurlEasyCleanup {
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyCleanup>;
 
-struct FileClose {
-    void operator()(FILE* pFile) const { std::fclose(pFile); }
-};
-using File = std::unique_ptr<FILE, FileClose>;
-
 // Redirects are followed this often at most, and to HTTPS only.
 constexpr long kMaxRedirects = 10;
-
-// The file being written and how much has gone into it: a body that passes the largest package
-// ends the transfer, whatever length the server announced.
-struct Sink {
-    FILE* pFile;
-    std::uint64_t nWritten;
-};
-
-std::size_t WriteToSink(char* pData, std::size_t nSize, std::size_t nItems, void* pUser) {
-    Sink& sink = *static_cast<Sink*>(pUser);
-    const std::size_t nBytes = nSize * nItems;
-    if (nBytes > kPackageMaxBytes - sink.nWritten) return 0;  // libcurl ends with a write error
-    sink.nWritten += nBytes;
-    return std::fwrite(pData, 1, nBytes, sink.pFile);
-}
-
-// The file libcurl writes, made afresh; a link in its place is replaced, not followed, since
-// the download runs elevated. Null when it cannot be made.
-FILE* OpenForWriting(const wchar_t* szPath) {
-    const HANDLE hFile = CreateFileW(szPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return nullptr;
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(hFile), _O_BINARY);
-    if (fd == -1) {
-        CloseHandle(hFile);
-        return nullptr;
-    }
-    FILE* pFile = _fdopen(fd, "wb");
-    if (pFile == nullptr) _close(fd);
-    return pFile;
-}
 
 // Traces ANSI text as one wide line.
 void TraceAnsi(const char* szText) {
@@ -92,45 +55,42 @@ int ToProgressCount(double dBytes) {
     return dBytes < static_cast<double>(INT_MAX) ? static_cast<int>(dBytes) : INT_MAX;
 }
 
-void SetProxy(CURL* pCurl, const wchar_t* szProxy) {
+// The proxy of the setting, with the setting's bypass list applied to the address's host as
+// WinHTTP applies it.
+void SetProxy(CURL* pCurl, const wchar_t* szProxy, const wchar_t* szProxyBypass,
+              const char* szUrl) {
     const std::wstring curlProxy = ChooseCurlProxy(szProxy);
     if (curlProxy.empty()) return;
     // libcurl keeps its own copy, so the ANSI text goes as soon as it has been set.
     const std::unique_ptr<char[]> szAnsiProxy = ToAnsiString(curlProxy.c_str());
-    if (szAnsiProxy) curl_easy_setopt(pCurl, CURLOPT_PROXY, szAnsiProxy.get());
-}
-
-// Runs the transfer into szSaveFile; true when libcurl finished it and the file holds it all.
-bool Transfer(CURL* pCurl, const wchar_t* szSaveFile) {
-    File file(OpenForWriting(szSaveFile));
-    if (!file) {
-        DebugTrace(L"_tfopen failed");
-        return false;
-    }
-    Sink sink{file.get(), 0};
-    curl_easy_setopt(pCurl, CURLOPT_WRITEDATA, &sink);
-    const CURLcode code = curl_easy_perform(pCurl);
-    // Closing flushes the last buffered bytes: a failure there loses part of the body.
-    const bool bClosed = std::fclose(file.release()) == 0;
-    const bool bOk = code == CURLE_OK && bClosed;
-    DebugTrace(bOk ? L"download url ok" : L"download url failed");
-    return bOk;
+    if (!szAnsiProxy) return;
+    curl_easy_setopt(pCurl, CURLOPT_PROXY, szAnsiProxy.get());
+    const std::string noProxy = CurlNoProxyList(szProxyBypass, UrlHost(szUrl));
+    if (!noProxy.empty()) curl_easy_setopt(pCurl, CURLOPT_NOPROXY, noProxy.c_str());
 }
 
 }  // namespace
 
 int CurlProgressCallback(void* clientp, double dDownloadTotal, double dDownloaded,
                          double /*dUploadTotal*/, double /*dUploaded*/) {
-    const int nTotal = ToProgressCount(dDownloadTotal);
-    if (nTotal == 0) return 0;
-    const HWND hWndProgress = static_cast<HWND>(clientp);
-    if (!hWndProgress) return 0;
-    SendProgress(nTotal, ToProgressCount(dDownloaded), hWndProgress);
+    if (ToProgressCount(dDownloadTotal) == 0) return 0;
+    auto* pTarget = static_cast<CurlProgressTarget*>(clientp);
+    if (!pTarget || !pTarget->hWndProgress) return 0;
+    // libcurl counts a resumed transfer alone; the bar shows the whole package.
+    const int nTotal = ToProgressCount(pTarget->dBase + dDownloadTotal);
+    const int nReceived = ToProgressCount(pTarget->dBase + dDownloaded);
+    // libcurl calls this for every piece it receives: the bar is sent only what changes it, each
+    // send being a round trip to the dialog's thread.
+    std::int32_t nPosition = 0;
+    if (!ProgressPosition(nTotal, nReceived, &nPosition) || nPosition == pTarget->nShown) return 0;
+    pTarget->nShown = nPosition;
+    SendProgress(nTotal, nReceived, pTarget->hWndProgress);
     return 0;
 }
 
 int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar_t* szSaveFile,
-                       HWND hWndProgress, std::atomic<LONG>* pnPercent) {
+                       HWND hWndProgress, std::atomic<LONG>* pnPercent,
+                       const HttpsDownloadOptions& options) {
     OutputDebugStringA("vao ham DownloadURLByHTTPS");
     char szHttpsUrl[kHttpsUrlBytes] = {};
     if (!MakeHttpsURL(szUrl, szHttpsUrl) || !EscapeURLSpaces(szHttpsUrl)) return -1;
@@ -139,6 +99,7 @@ int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar
     // Asked on every call and never undone: later calls find it done.
     curl_global_init(CURL_GLOBAL_ALL);
     char szError[kErrorBufferBytes] = {};
+    CurlProgressTarget progress = {hWndProgress, 0, -1};
     bool bOk = false;
     if (CurlEasy curl{curl_easy_init()}) {
         CURL* pCurl = curl.get();
@@ -151,7 +112,7 @@ int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar
         curl_easy_setopt(pCurl, CURLOPT_PROGRESSFUNCTION, CurlProgressCallback);
 #pragma GCC diagnostic pop
         if (pnPercent) pnPercent->store(0);
-        curl_easy_setopt(pCurl, CURLOPT_PROGRESSDATA, static_cast<void*>(hWndProgress));
+        curl_easy_setopt(pCurl, CURLOPT_PROGRESSDATA, static_cast<void*>(&progress));
         curl_easy_setopt(pCurl, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(pCurl, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(pCurl, CURLOPT_MAXREDIRS, kMaxRedirects);
@@ -160,15 +121,14 @@ int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar
         // An announced length above the largest package is refused before the body comes.
         curl_easy_setopt(pCurl, CURLOPT_MAXFILESIZE_LARGE,
                          static_cast<curl_off_t>(kPackageMaxBytes));
-        curl_easy_setopt(pCurl, CURLOPT_WRITEFUNCTION, WriteToSink);
         curl_easy_setopt(pCurl, CURLOPT_ERRORBUFFER, szError);
         curl_easy_setopt(pCurl, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
         curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_LIMIT, g_crawlBytesPerSecond.load());
         curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_TIME, g_crawlSeconds.load());
         // The old systems' TLS cannot check today's certificate chains.
         if (IsOldWindows()) curl_easy_setopt(pCurl, CURLOPT_SSL_VERIFYPEER, 0L);
-        SetProxy(pCurl, szProxy);
-        bOk = Transfer(pCurl, szSaveFile);
+        SetProxy(pCurl, szProxy, options.szProxyBypass, szHttpsUrl);
+        bOk = RunCurlTransfer(pCurl, szSaveFile, options.pResume, &progress, pnPercent);
     }
 
     if (bOk) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The WinHTTP operations that the download relies on, as one interface, so that its logic
-// (status codes, authentication loop, chunk list, proxy choice, logging) runs against any
+// (status codes, authentication loop, resumed requests, proxy choice, logging) runs against any
 // implementation of them: winhttp.dll in the product, a scripted stand-in in tests. Each keeps
 // the contract of the function it is named after, including the thread's last error code.
 #include <windows.h>
@@ -29,6 +29,8 @@ class WinHttpApi {
     virtual HINTERNET WinHttpOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR objectName,
                                          LPCWSTR version, LPCWSTR referrer, LPCWSTR* acceptTypes,
                                          DWORD flags) = 0;
+    virtual BOOL WinHttpAddRequestHeaders(HINTERNET request, LPCWSTR headers, DWORD headersLength,
+                                          DWORD modifiers) = 0;
     virtual BOOL WinHttpSetCredentials(HINTERNET request, DWORD authTargets, DWORD authScheme,
                                        LPCWSTR userName, LPCWSTR password, LPVOID params) = 0;
     virtual BOOL WinHttpSendRequest(HINTERNET request, LPCWSTR headers, DWORD headersLength,

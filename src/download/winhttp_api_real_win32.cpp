@@ -38,6 +38,10 @@ class RealWinHttp final : public WinHttpApi {
         return ::WinHttpOpenRequest(connection, verb, objectName, version, referrer, acceptTypes,
                                     flags);
     }
+    BOOL WinHttpAddRequestHeaders(HINTERNET request, LPCWSTR headers, DWORD headersLength,
+                                  DWORD modifiers) override {
+        return ::WinHttpAddRequestHeaders(request, headers, headersLength, modifiers);
+    }
     BOOL WinHttpSetCredentials(HINTERNET request, DWORD authTargets, DWORD authScheme,
                                LPCWSTR userName, LPCWSTR password, LPVOID params) override {
         return ::WinHttpSetCredentials(request, authTargets, authScheme, userName, password,

@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <mutex>
+#include <string>
 
-#include "download/chunk_list.h"
+#include "download/resume_point.h"
 #include "download/winhttp_api.h"
 #include "download/winhttp_download_codes.h"
 
@@ -26,9 +28,10 @@ IEProxyConfigPtr ReadIEProxyConfig(WinHttpApi& api);
 
 // Reads the settings and releases them again; a failure is reported on the standard error
 // stream as "Failed to get IE proxy configuration.". When szProxy is given it receives the static
-// proxy list, or the empty text when there is none or it does not fit in nProxyChars.
+// proxy list, or the empty text when there is none or it does not fit in nProxyChars; when
+// pBypass is given it receives the bypass list (empty when there is none).
 void ProbeIEProxyConfig(WinHttpApi& api = RealWinHttpApi(), wchar_t* szProxy = nullptr,
-                        size_t nProxyChars = 0);
+                        size_t nProxyChars = 0, std::wstring* pBypass = nullptr);
 
 // The configured proxy of connection type 4, process-wide. Nothing in the program fills it, so
 // it stays empty and 0; the workflow never asks for type 4.
@@ -47,20 +50,56 @@ extern ConfiguredProxy g_configuredProxy;
 constexpr wchar_t szDefaultAgent[] =
     L"Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.2) Gecko/20100115 Firefox/3.6";
 
+// Lets a download call write what the status line shows only while its attempt is watched: once
+// the launcher has given up on the attempt and closed its gate, a thread that wakes up late
+// changes nothing that the next attempt shows.
+class StatusGate {
+  public:
+    // Runs write unless the gate is closed; Close waits for a write under way.
+    template <typename Write>
+    void Pass(Write write) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_open) write();
+    }
+    void Close() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = false;
+    }
+    bool IsOpen() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_open;
+    }
+
+  private:
+    std::mutex m_mutex;
+    bool m_open = true;
+};
+
+// What a download call shares with the attempt that makes it, beyond its own arguments.
+struct DownloadCallContext {
+    // The package's part already in the file, which the call asks only the rest for and keeps up
+    // to date as it writes; null: the file is made afresh and nothing is kept.
+    ResumePoint* pResume = nullptr;
+    // The attempt's gate for the status; null: always written.
+    StatusGate* pGate = nullptr;
+};
+
 class WinHttpWrapper {
   public:
     explicit WinHttpWrapper(WinHttpApi& api = RealWinHttpApi());
     WinHttpWrapper(const WinHttpWrapper&) = delete;
     WinHttpWrapper& operator=(const WinHttpWrapper&) = delete;
 
-    // Fetches szPathUrl into szPathSaveFile over the connection type dwType. Returns 1 when the
-    // whole body announced by Content-Length was received and written, else 0; the detailed
-    // outcome stays in m_dwStatus. Every step goes to the download trace log. The optional
-    // progress bar, cancel flag (read once per chunk) and percentage are the caller's.
+    // Fetches szPathUrl into szPathSaveFile over the connection type dwType, writing each piece
+    // of the body as it arrives. Returns 1 when the whole package was received and written, else
+    // 0; the detailed outcome stays in m_dwStatus. Every step goes to the download trace log. The
+    // optional progress bar, cancel flag (looked at before each network step and after each
+    // read) and percentage are the caller's. With a resume point in context that holds part of
+    // the package, only the rest is asked for.
     DWORD SafeDownloadFile(const wchar_t* szPathUrl, const wchar_t* szPathSaveFile,
                            HWND hWndProgress, const std::atomic<LONG>* pbCancel, DWORD dwType,
                            const wchar_t* szUserName, const wchar_t* szPassword,
-                           std::atomic<LONG>* pnPercent);
+                           std::atomic<LONG>* pnPercent, const DownloadCallContext& context = {});
 
     // A synchronous session for connection type dwType, or an empty handle. szUrl (normalised)
     // is used only for automatic proxy discovery.
@@ -72,6 +111,8 @@ class WinHttpWrapper {
     // The WinHTTP operations that this object's downloads go through.
     WinHttpApi& Api() const { return m_api; }
 
+    // A thread given up on may still open a session while the next attempt opens one: the cached
+    // settings are only touched under m_proxyLock.
     IEProxyConfigPtr m_iepcfg;
     std::atomic<DWORD> m_dwStatus{WinHTTP_Download_Status_Not_Started};
     std::atomic<DWORD> m_dwType{0};
@@ -82,24 +123,14 @@ class WinHttpWrapper {
     DWORD m_bAppend = 0;
 
   private:
-    // What a download reports as each chunk arrives.
-    struct ProgressTargets {
-        HWND hWndProgress;
-        const std::atomic<LONG>* pbCancel;
-        std::atomic<LONG>* pnPercent;
+    // The cached settings' parts that a session needs, copied under the lock.
+    struct IEProxySettings {
+        std::wstring proxy, bypass, autoConfigUrl;
+        bool bHasBypass = false, bHasAutoConfigUrl = false, bAutoDetect = false;
     };
-
+    bool CachedIEProxy(IEProxySettings* pSettings);
     WinHttpHandle OpenWithIEProxy(const wchar_t* szUrl);
-    // The request and authentication loop; true once the server answered 200 or 206. A request
-    // that WinHTTP asks to resend is sent again at most kMaxResends times, and not once the
-    // attempt is cancelled.
-    bool SendWithAuthentication(HINTERNET hRequest, bool bSecure, const wchar_t* szUserName,
-                                const wchar_t* szPassword, const std::atomic<LONG>* pbCancel);
-    // Reads the body into chunks; false (status and log line set) when the download must stop.
-    bool ReceiveBody(HINTERNET hRequest, HANDLE hFile, DWORD dwTotal, const ProgressTargets& to,
-                     ChunkList* pChunks, DWORD* pdwReceived);
-    // Writes and releases the chunks in order; false at the first write that fails or falls short.
-    static bool WriteChunks(HANDLE hFile, ChunkList* pChunks);
 
+    std::mutex m_proxyLock;
     WinHttpApi& m_api;
 };

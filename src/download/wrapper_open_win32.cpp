@@ -14,6 +14,7 @@ WinHttpWrapper::WinHttpWrapper(WinHttpApi& api) : m_api(api) {}
 bool WinHttpWrapper::LoadIEProxyConfig() {
     IEProxyConfigPtr config = ReadIEProxyConfig(m_api);
     if (!config) return false;
+    const std::lock_guard<std::mutex> lock(m_proxyLock);
     m_iepcfg = std::move(config);
     return true;
 }
@@ -33,12 +34,17 @@ IEProxyConfigPtr ReadIEProxyConfig(WinHttpApi& api) {
     return config;
 }
 
-void ProbeIEProxyConfig(WinHttpApi& api, wchar_t* szProxy, size_t nProxyChars) {
+void ProbeIEProxyConfig(WinHttpApi& api, wchar_t* szProxy, size_t nProxyChars,
+                        std::wstring* pBypass) {
     if (szProxy != nullptr && nProxyChars > 0) szProxy[0] = L'\0';
+    if (pBypass != nullptr) pBypass->clear();
     const IEProxyConfigPtr config = ReadIEProxyConfig(api);
     if (!config) {
         fputws(L"Failed to get IE proxy configuration.\n", stderr);
         return;
+    }
+    if (pBypass != nullptr && config->lpszProxyBypass != nullptr) {
+        pBypass->assign(config->lpszProxyBypass);
     }
     if (szProxy == nullptr || config->lpszProxy == nullptr) return;
     // A cut list could name another host: a list that does not fit is not passed on.
@@ -103,20 +109,41 @@ WinHttpHandle WinHttpWrapper::WrapperOpen(DWORD dwType, const wchar_t* szUrl) {
     }
 }
 
-WinHttpHandle WinHttpWrapper::OpenWithIEProxy(const wchar_t* szUrl) {
+bool WinHttpWrapper::CachedIEProxy(IEProxySettings* pSettings) {
     // Settings without a static proxy list never give a session, even with discovery on.
-    if (!m_iepcfg || m_iepcfg->lpszProxy == nullptr) {
-        if (!LoadIEProxyConfig() || m_iepcfg->lpszProxy == nullptr) return WinHttpHandle();
+    const auto hasProxy = [this] { return m_iepcfg && m_iepcfg->lpszProxy != nullptr; };
+    bool bCached = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_proxyLock);
+        bCached = hasProxy();
     }
-    WinHttpHandle session(m_api,
-                          m_api.WinHttpOpen(szDefaultAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                                            m_iepcfg->lpszProxy, m_iepcfg->lpszProxyBypass, 0));
-    if (!session || !m_iepcfg->fAutoDetect) return session;
+    // Read afresh while the cache names no static proxy; a failed reading keeps the cache.
+    if (!bCached && !LoadIEProxyConfig()) return false;
+    const std::lock_guard<std::mutex> lock(m_proxyLock);
+    if (!hasProxy()) return false;
+    pSettings->proxy = m_iepcfg->lpszProxy;
+    pSettings->bHasBypass = m_iepcfg->lpszProxyBypass != nullptr;
+    if (pSettings->bHasBypass) pSettings->bypass = m_iepcfg->lpszProxyBypass;
+    pSettings->bHasAutoConfigUrl = m_iepcfg->lpszAutoConfigUrl != nullptr;
+    if (pSettings->bHasAutoConfigUrl) pSettings->autoConfigUrl = m_iepcfg->lpszAutoConfigUrl;
+    pSettings->bAutoDetect = m_iepcfg->fAutoDetect != FALSE;
+    return true;
+}
+
+WinHttpHandle WinHttpWrapper::OpenWithIEProxy(const wchar_t* szUrl) {
+    IEProxySettings settings;
+    if (!CachedIEProxy(&settings)) return WinHttpHandle();
+    WinHttpHandle session(
+        m_api,
+        m_api.WinHttpOpen(szDefaultAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, settings.proxy.c_str(),
+                          settings.bHasBypass ? settings.bypass.c_str() : nullptr, 0));
+    if (!session || !settings.bAutoDetect) return session;
 
     WinHTTPLibLogLine(L"WrapperOpen: m_iepcfg.fAutoDetect = TRUE");
     WINHTTP_AUTOPROXY_OPTIONS options = {};
     options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
-    options.lpszAutoConfigUrl = m_iepcfg->lpszAutoConfigUrl;
+    options.lpszAutoConfigUrl =
+        settings.bHasAutoConfigUrl ? settings.autoConfigUrl.c_str() : nullptr;
     options.fAutoLogonIfChallenged = TRUE;
     ProxyInfoOwner proxy;
     if (!m_api.WinHttpGetProxyForUrl(session.get(), szUrl, &options, &proxy.info)) {

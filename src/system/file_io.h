@@ -10,6 +10,8 @@
 // publisher's tool and the benchmarks run the same decoder.
 class FileHandle {
   public:
+    // No file.
+    FileHandle() : m_native(kInvalid) {}
     // An existing file, shared for reading only.
     static FileHandle OpenForRead(const wchar_t* path);
     // A new or emptied file (an existing one is replaced), shared for reading only.
@@ -77,10 +79,6 @@ class JoinableThread {
     std::uintptr_t m_native = 0;
     bool m_running = false;
 };
-
-// Tells the system that a freshly allocated buffer of many megabytes is about to be filled whole,
-// from a file. Only a hint: the buffer's bytes are neither read nor written, and nothing fails.
-void HintLargeBuffer(void* data, std::size_t bytes);
 
 // Files move in pieces of this size; unmasking and hashing follow the same pieces, so that each
 // piece is still in the cache when it is worked on.

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdio.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,19 +100,4 @@ void JoinableThread::Join() {
     if (!m_running) return;
     pthread_join(static_cast<pthread_t>(m_native), nullptr);
     m_running = false;
-}
-
-// Filling 200 MiB of fresh memory in 4 KiB pages costs some fifty thousand page faults, a sizeable
-// part of a decode; huge pages cut that to about a hundred. Only whole 2 MiB stretches qualify.
-void HintLargeBuffer(void* data, std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-    const std::uintptr_t start =
-        (reinterpret_cast<std::uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHugePage - 1);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)bytes;
-#endif
 }

@@ -92,7 +92,3 @@ void JoinableThread::Join() {
     CloseHandle(thread);
     m_running = false;
 }
-
-// Windows gives large pages only to holders of the "lock pages in memory" privilege, which a setup
-// does not have; the ordinary pages serve.
-void HintLargeBuffer(void*, std::size_t) {}

@@ -1,19 +1,19 @@
 #include "system/package_decode.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
-#include <optional>
 
 #include "app/debug_trace.h"
 #include "system/file_io.h"
 #include "system/package_format.h"
 #include "system/staged_output.h"
 
-namespace {
+// The package is decoded as it is read, piece by piece through the output's ring: each piece is
+// unmasked and hashed right after it is read, while it is still in the cache, and the output's
+// own thread writes it to a file beside the output meanwhile. Memory stays within the ring,
+// whatever the package's size. Only a matching digest gives that file the output's name; anything
+// else removes it and leaves the output as it was.
 
-// The file's buffer has room past the file; those bytes are never touched.
-constexpr std::uint32_t kSpareBufferBytes = 100;
+namespace {
 
 int CheckHeader(std::uint32_t size, const unsigned char* data, PackageHeader* header) {
     if (size <= kPackageHeaderBytes) return kDecodeBadArgument;
@@ -23,39 +23,21 @@ int CheckHeader(std::uint32_t size, const unsigned char* data, PackageHeader* he
     return kDecodeOk;
 }
 
-// Decodes a payload under a sound header as its bytes come in: the caller unmasks and hashes
-// each stretch, and the output's own thread writes it to a file beside the output meanwhile, so
-// that the writing costs no time of its own. Only a matching digest gives that file the output's
-// name; anything else removes it and leaves the output as it was.
-class PayloadDecoder {
-  public:
-    PayloadDecoder(const PackageHeader& header, unsigned char* payload, const wchar_t* outputPath)
-        : m_header(header),
-          m_unmasker(header.payloadLength, header.maskKey, payload),
-          m_output(outputPath, payload, header.payloadLength) {}
+bool ReadExact(FileHandle& file, unsigned char* buffer, std::uint32_t bytes) {
+    std::uint32_t done = 0;
+    return file.Read(buffer, bytes, &done) && done == bytes;
+}
 
-    // The first `available` bytes of the payload are in memory.
-    void Advance(std::uint32_t available) {
-        m_unmasker.Advance(available);
-        m_output.Publish(m_unmasker.Unmasked());
+// The digest decides: a mismatch leaves nothing, a match moves the written file into place.
+int Finish(PayloadUnmasker& unmasker, const PackageHeader& header, StagedOutput& output) {
+    unsigned char digest[kMd5Bytes];
+    // A digest that could not be computed cannot be trusted either: it counts as a mismatch.
+    if (!unmasker.Finish(digest) || std::memcmp(digest, header.payloadMd5, kMd5Bytes) != 0) {
+        output.Abandon();
+        return kDecodeDigestMismatch;
     }
-
-    int Finish() {
-        unsigned char digest[kMd5Bytes];
-        // A digest that could not be computed cannot be trusted either: it counts as a mismatch.
-        if (!m_unmasker.Finish(digest) ||
-            std::memcmp(digest, m_header.payloadMd5, kMd5Bytes) != 0) {
-            m_output.Abandon();
-            return kDecodeDigestMismatch;
-        }
-        return m_output.Commit() ? kDecodeOk : kDecodeWriteFailed;
-    }
-
-  private:
-    const PackageHeader m_header;
-    PayloadUnmasker m_unmasker;
-    StagedOutput m_output;
-};
+    return output.Commit() ? kDecodeOk : kDecodeWriteFailed;
+}
 
 }  // namespace
 
@@ -63,12 +45,19 @@ int DecodePackageBuffer(std::uint32_t size, const wchar_t* outputPath, unsigned 
     if (!outputPath || !data) return kDecodeBadArgument;
     PackageHeader header;
     if (const int refused = CheckHeader(size, data, &header)) return refused;
-    PayloadDecoder decoder(header, data + kPackageHeaderBytes, outputPath);
-    ForEachPiece(header.payloadLength, [&decoder](std::uint32_t offset, std::uint32_t bytes) {
-        decoder.Advance(offset + bytes);
+    StagedOutput output;
+    if (!output.HasMemory()) return kDecodeNoMemory;
+    output.Begin(outputPath, header.payloadLength);
+    PayloadUnmasker unmasker(header.payloadLength, header.maskKey);
+    unsigned char* payload = data + kPackageHeaderBytes;
+    ForEachPiece(header.payloadLength, [&](std::uint32_t offset, std::uint32_t bytes) {
+        // Unmasked in place, as the caller's buffer is the package; the output writes a copy.
+        unmasker.Unmask(payload + offset, bytes);
+        std::memcpy(output.NextPiece(), payload + offset, bytes);
+        output.Publish();
         return true;
     });
-    return decoder.Finish();
+    return Finish(unmasker, header, output);
 }
 
 int DecodePackageFile(const wchar_t* inputPath, const wchar_t* outputPath) {
@@ -85,35 +74,44 @@ int DecodePackageFile(const wchar_t* inputPath, const wchar_t* outputPath) {
     const std::uint32_t size = static_cast<std::uint32_t>(fileSize);
     DebugTrace(L"pqrlo 0 .3");
 
-    // Left uninitialised: the read fills it, and the spare bytes stay untouched.
-    std::unique_ptr<unsigned char[]> buffer(
-        new (std::nothrow) unsigned char[size + kSpareBufferBytes]);
-    if (!buffer) return kDecodeNoMemory;
-    unsigned char* data = buffer.get();
-    HintLargeBuffer(data, size);
+    StagedOutput output;
+    if (!output.HasMemory()) return kDecodeNoMemory;
     DebugTrace(L"pqrlo 0 .4");
 
-    // What DecodePackageBuffer does, with the decoding moved into the read: once the first piece
-    // shows a sound header, each piece is unmasked and hashed right after it is read, while it is
-    // still in the cache, instead of in a second pass over the whole buffer. The decoder goes
-    // before the buffer that its writer reads from.
+    unsigned char head[kPackageHeaderBytes];
+    const std::uint32_t headBytes = size < kPackageHeaderBytes ? size : kPackageHeaderBytes;
+    if (!ReadExact(input, head, headBytes)) return kDecodeReadFailed;
     PackageHeader header = {};
-    std::optional<PayloadDecoder> decoder;
-    const std::uint32_t firstPiece = size < kPackagePieceBytes ? size : kPackagePieceBytes;
-    const bool read = ReadInPieces(input, data, size, [&](std::uint32_t inBuffer) {
-        if (inBuffer == firstPiece && CheckHeader(size, data, &header) == kDecodeOk) {
-            decoder.emplace(header, data + kPackageHeaderBytes, outputPath);
+    if (const int refused = CheckHeader(size, head, &header)) {
+        // The rest is still read through, so that a file that cannot be read gives its own result
+        // whatever its header says; its bytes go nowhere.
+        unsigned char* scratch = output.NextPiece();
+        if (!ForEachPiece(size - headBytes, [&](std::uint32_t, std::uint32_t bytes) {
+                return ReadExact(input, scratch, bytes);
+            })) {
+            return kDecodeReadFailed;
         }
-        if (decoder) decoder->Advance(inBuffer - kPackageHeaderBytes);
-    });
-    if (!read) return kDecodeReadFailed;
+        DebugTrace(L"pqrlo 0 .6");
+        input.Close();
+        DebugTrace(L"pqrlo 0 .7");
+        return refused;
+    }
+
+    output.Begin(outputPath, header.payloadLength);
+    PayloadUnmasker unmasker(header.payloadLength, header.maskKey);
+    if (!ForEachPiece(header.payloadLength, [&](std::uint32_t, std::uint32_t bytes) {
+            unsigned char* piece = output.NextPiece();
+            if (!ReadExact(input, piece, bytes)) return false;
+            unmasker.Unmask(piece, bytes);
+            output.Publish();
+            return true;
+        })) {
+        return kDecodeReadFailed;
+    }
     DebugTrace(L"pqrlo 0 .6");
     input.Close();
 
-    // A refused header: the buffer's own checks give the result.
-    const int result = decoder ? decoder->Finish() : DecodePackageBuffer(size, outputPath, data);
-    decoder.reset();
-    buffer.reset();
+    const int result = Finish(unmasker, header, output);
     DebugTrace(L"pqrlo 0 .7");
     return result;
 }

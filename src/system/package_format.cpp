@@ -138,13 +138,15 @@ void MaskPayload(std::uint32_t length, std::uint32_t key, unsigned char* payload
     ApplyPlan(length, key, Direction::kMask, payload);
 }
 
-void PayloadUnmasker::Advance(std::uint32_t available) {
-    const std::uint32_t end = available >= m_length ? m_length : available & ~15u;
-    if (end <= m_done) return;
-    // m_done is a multiple of 16 here, where the masking pattern starts afresh.
-    UnmaskPayload(end - m_done, m_key, m_payload + m_done);
-    m_ok = m_ok && m_md5.Update(m_payload + m_done, end - m_done);
-    m_done = end;
+void PayloadUnmasker::Unmask(unsigned char* piece, std::uint32_t bytes) {
+    const std::uint32_t left = m_length - m_done;
+    if (bytes > left) bytes = left;
+    if (bytes == 0) return;
+    // A piece that is not the last must end on a block boundary, where the pattern restarts.
+    if (bytes < left && bytes % 16 != 0) m_ok = false;
+    UnmaskPayload(bytes, m_key, piece);
+    m_ok = m_ok && m_md5.Update(piece, bytes);
+    m_done += bytes;
 }
 
 bool PayloadUnmasker::Finish(unsigned char digest[kMd5Bytes]) {
@@ -153,9 +155,9 @@ bool PayloadUnmasker::Finish(unsigned char digest[kMd5Bytes]) {
 
 bool UnmaskAndDigest(std::uint32_t length, std::uint32_t key, unsigned char* payload,
                      unsigned char digest[kMd5Bytes]) {
-    PayloadUnmasker unmasker(length, key, payload);
-    ForEachPiece(length, [&unmasker](std::uint32_t offset, std::uint32_t bytes) {
-        unmasker.Advance(offset + bytes);
+    PayloadUnmasker unmasker(length, key);
+    ForEachPiece(length, [&](std::uint32_t offset, std::uint32_t bytes) {
+        unmasker.Unmask(payload + offset, bytes);
         return true;
     });
     return unmasker.Finish(digest);

@@ -29,26 +29,25 @@ void UnmaskPayload(std::uint32_t length, std::uint32_t key, unsigned char* paylo
 // The publisher's inverse at the same positions: subtract k, xor k, not, rotate right by k mod 8.
 void MaskPayload(std::uint32_t length, std::uint32_t key, unsigned char* payload);
 
-// Unmasks a payload in place and computes the MD5 of the result in one pass, as its bytes become
-// available: each stretch is hashed right after it is unmasked, while it is still in the cache.
+// Unmasks a payload in place and computes the MD5 of the result in one pass, piece by piece as
+// the payload comes in: each piece is hashed right after it is unmasked, while it is still in the
+// cache. Only the piece at hand needs to be in memory.
 class PayloadUnmasker {
   public:
-    PayloadUnmasker(std::uint32_t length, std::uint32_t key, unsigned char* payload)
-        : m_length(length), m_key(key), m_payload(payload) {}
+    PayloadUnmasker(std::uint32_t length, std::uint32_t key) : m_length(length), m_key(key) {}
 
-    // The first `available` bytes of the payload are in memory. They are handled in whole 16-byte
-    // blocks until the payload is complete, so that the masking pattern stays aligned.
-    void Advance(std::uint32_t available);
-    // How many bytes from the start are unmasked and hashed; they are not changed again.
-    std::uint32_t Unmasked() const { return m_done; }
-    // False when the payload is incomplete or the platform could not compute a digest.
+    // The next `bytes` bytes of the payload, unmasked in place. Every piece but the last is a
+    // whole number of 16-byte blocks, so that the masking pattern starts afresh with each piece;
+    // bytes beyond the payload's length are left alone.
+    void Unmask(unsigned char* piece, std::uint32_t bytes);
+    // False when the payload is incomplete, a piece broke the 16-byte rule, or the platform could
+    // not compute a digest.
     bool Finish(unsigned char digest[kMd5Bytes]);
 
   private:
     Md5 m_md5;
     const std::uint32_t m_length;
     const std::uint32_t m_key;
-    unsigned char* const m_payload;
     std::uint32_t m_done = 0;
     bool m_ok = true;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,63 @@ TEST(ChooseCurlProxy, OneProxyFromTheSetting) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ChooseCurlProxy(c.szProxy), c.szExpected) << (c.szProxy ? c.szProxy : L"null");
+    }
+}
+
+TEST(UrlHost, HostAsLibcurlConnectsToIt) {
+    const char* const kCases[][2] = {
+        {"https://127.0.0.1:8443/qerv/Setup.dat", "127.0.0.1"},
+        {"https://update.example.com/qerv/x?y=1", "update.example.com"},
+        {"https://intranet", "intranet"},
+        {"https://user:pw@host:1/a@b", "host"},
+        {"https://[::1]:8443/x", "::1"},
+        {"https://[::1/x", ""},
+        {"https://h#frag", "h"},
+        {"host/path", "host"},
+        {"https:///x", ""},
+        {"", ""},
+    };
+    for (const auto& c : kCases) EXPECT_EQ(UrlHost(c[0]), c[1]) << c[0];
+    EXPECT_EQ(UrlHost(nullptr), "");
+}
+
+// WinHTTP's rules: "<local>" for names without a dot, '*' for any run, case ignored; libcurl then
+// gets the host alone, since its own list would match subdomains too.
+TEST(IsProxyBypassed, AppliesTheBypassListAsWinHttpDoes) {
+    const struct {
+        const wchar_t* bypass;
+        const char* host;
+        bool bypassed;
+    } kCases[] = {
+        {L"<local>", "intranet", true},
+        {L"<LOCAL>", "intranet", true},
+        {L"<local>", "127.0.0.1", false},
+        {L"<local>", "::1", true},
+        {L"<local>x", "intranet", false},
+        {L"*.example.com", "www.example.com", true},
+        {L"*.example.com", "example.com", false},
+        {L"*.EXAMPLE.com", "a.b.Example.COM", true},
+        {L"example.com", "www.example.com", false},
+        {L"example.com", "EXAMPLE.COM", true},
+        {L"127.0.0.*", "127.0.0.1", true},
+        {L"127.*.1", "127.0.0.1", true},
+        {L"10.*", "127.0.0.1", false},
+        {L"*", "anything.at.all", true},
+        {L"*a*a*a*a*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+        {L"*a*a*a*a*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", true},
+        {L"foo;bar, <local>\t*.example.com", "www.example.com", true},
+        {L"foo;bar, <local>\t*.example.com", "bar", true},
+        {L"foo;bar, <local>\t*.example.com", "baz.org", false},
+        {L";;  ,", "host", false},
+        {L"", "host", false},
+        {nullptr, "host", false},
+        {L"*", "", false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.host) + " / " +
+                     (c.bypass ? std::string(c.bypass, c.bypass + std::wcslen(c.bypass)) : "null"));
+        EXPECT_EQ(IsProxyBypassed(c.bypass, c.host), c.bypassed);
+        EXPECT_EQ(CurlNoProxyList(c.bypass, c.host), c.bypassed ? c.host : "");
     }
 }
 

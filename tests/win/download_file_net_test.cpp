@@ -10,6 +10,7 @@
 #include "app/shared_state.h"
 #include "download/download_file.h"
 #include "download_scenario.h"
+#include "fault_server.h"
 #include "recording_view.h"
 #include "trace_recorder.h"
 
@@ -209,6 +210,28 @@ TEST_F(Attempts, StalledTransferIsCancelledAfterFiveSamplesAndGivenUpTwoSecondsL
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(),
               "SafeDownloadFile dwCurrentDownloaded = 500000, TotalDownloadSize = 10000000");
+}
+
+// A link that drops every 25 MiB of a 200 MiB package: each try of the run's attempts, libcurl's
+// and WinHTTP's, continues what the last one left, and the eighth brings the last part. The
+// Internet Explorer type has no proxy here, so its attempts try libcurl alone.
+TEST_F(Attempts, PackageCutEvery25MiBArrivesByResumingAcrossTheAttempts) {
+    const std::wstring url = FaultUrl(L"https", L"/ranged/209715200?id=a-cut&cut=26214400");
+    RecordingView view;
+    EXPECT_EQ(DownloadPackage(view, &record, target, url, url), 1);
+    EXPECT_TRUE(HoldsFaultBody(target, 209715200)) << "the file differs";
+    std::vector<std::string> ranges = {"-"};
+    for (std::uint32_t at = 25u << 20; at < 200u << 20; at += 25u << 20) {
+        ranges.push_back("bytes=" + std::to_string(at) + "-");
+    }
+    EXPECT_EQ(FaultRanges("id=a-cut&"), ranges);
+    EXPECT_EQ(traces.Count(L"Start DownloadThread"), 5);
+    EXPECT_EQ(traces.Count(L"Cancel download"), 0);
+    // Only the package is left in the folder.
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(dir.File(L"*.part").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
 }
 
 }  // namespace

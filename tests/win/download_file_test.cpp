@@ -2,154 +2,17 @@
 // downloads of each connection type, the thread, and the launcher's stall watchdog in fake time.
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <condition_variable>
-
-#include "app/shared_state.h"
-#include "base/test_hooks.h"
-#include "download/download_file.h"
+#include "attempt_rig.h"
 #include "download/winhttp_rules.h"
-#include "download_scenario.h"
 #include "registry_guard.h"
-#include "trace_recorder.h"
 
 namespace {
 
 using namespace testsupport;
-using Calls = std::vector<std::wstring>;
-
-constexpr unsigned kNever = UINT_MAX;
-
-class AttemptClock;
-AttemptClock* g_clock = nullptr;
-
-// Fake time: the launcher's waits (on the test's thread) move the clock on, and the scripted
-// transfer waits for it. After each move the launcher waits until the download thread waits for a
-// later time again (or, when it has ended, a short real-time grace), so that every sample sees a
-// known percentage.
-class AttemptClock {
-  public:
-    AttemptClock() : launcher_(GetCurrentThreadId()) {
-        g_clock = this;
-        SetSleepFunction([](unsigned ms) { g_clock->Advance(ms); });
-    }
-    ~AttemptClock() {
-        ReleaseStalled();
-        SetSleepFunction(nullptr);
-        g_clock = nullptr;
-    }
-    // Before each DownloadFile: one download thread is about to run.
-    void ExpectThread() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        running_ = 1;
-    }
-    // Returns once the clock has reached ms, or for kNever once the stalled ones are released.
-    void WaitUntil(unsigned ms) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (Reached(ms)) return;
-        waiting_.push_back(ms);
-        --running_;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return Reached(ms); });
-    }
-    void ReleaseStalled() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        released_ = true;
-        WakeReached();
-    }
-    std::vector<unsigned> LauncherPauses() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return pauses_;
-    }
-
-  private:
-    bool Reached(unsigned ms) const { return ms == kNever ? released_ : now_ >= ms; }
-    // A woken thread counts as running until it waits again.
-    void WakeReached() {
-        const auto woken = std::remove_if(waiting_.begin(), waiting_.end(),
-                                          [this](unsigned ms) { return Reached(ms); });
-        running_ += static_cast<int>(waiting_.end() - woken);
-        waiting_.erase(woken, waiting_.end());
-        changed_.notify_all();
-    }
-    void Advance(unsigned ms) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        // The download's own pauses (availability retries) wait for the clock too.
-        if (GetCurrentThreadId() != launcher_) {
-            const unsigned until = now_ + ms;
-            lock.unlock();
-            return WaitUntil(until);
-        }
-        now_ += ms;
-        pauses_.push_back(ms);
-        WakeReached();
-        changed_.wait_for(lock, std::chrono::milliseconds(300), [&] { return running_ <= 0; });
-    }
-
-    const DWORD launcher_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<unsigned> waiting_;
-    unsigned now_ = 0;
-    int running_ = 0;
-    bool released_ = false;
-    std::vector<unsigned> pauses_;
-};
-
-// The libcurl path as a script: it fails or writes body once the clock reaches endsAt, and
-// records the proxy ("-": not given) and the file of each call.
-struct CurlScript {
-    int result = -1;
-    unsigned endsAt = 0;
-    std::string body;
-    AttemptClock* clock = nullptr;
-    Calls calls = {};
-};
-
-CurlScript* g_curl = nullptr;
-
-int ScriptedCurl(const wchar_t* proxy, const wchar_t*, const wchar_t* file, HWND,
-                 std::atomic<LONG>* percent) {
-    CurlScript& script = *g_curl;
-    script.calls.push_back((proxy != nullptr ? proxy : std::wstring(L"-")) + L" " + file);
-    percent->store(0);
-    if (script.clock != nullptr) script.clock->WaitUntil(script.endsAt);
-    if (script.result < 1) return script.result;
-    return WriteBytes(file, {script.body.begin(), script.body.end()}) ? script.result : -1;
-}
-
-// The scripted WinHTTP published as the process's download object for the time of a test.
-struct PublishedWrapper {
-    PublishedWrapper() : previous(g_pWinHttpWrapper.exchange(&wrapper)) {}
-    ~PublishedWrapper() { g_pWinHttpWrapper.store(previous); }
-    FakeWinHttp fake;
-    WinHttpWrapper wrapper{fake};
-    WinHttpWrapper* previous;
-};
-
-// Waits in real time, up to a limit, for what a thread left running will do.
-bool Eventually(const std::function<bool()>& done) {
-    for (int i = 0; i < 500 && !done(); ++i) Sleep(10);
-    return done();
-}
-
-// The files of attempts in folder, which their thread or the launcher removes.
-std::vector<std::wstring> PartFiles(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((folder + L"\\*.part").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    for (BOOL more = TRUE; more; more = FindNextFileW(search, &found)) {
-        names.push_back(found.cFileName);
-    }
-    FindClose(search);
-    return names;
-}
 
 FakeIEConfig StaticProxy(const std::wstring& proxy) { return {FALSE, {}, proxy, {}}; }
 
 const std::string kBody = Pattern(3 * 4096);
-const std::string kTenChunks = Pattern(10 * 4096);  // ten percent a chunk
 
 TEST(DownloadByType, MakesTheDownloadsOfItsType) {
     struct Restore {
@@ -180,8 +43,8 @@ TEST(DownloadByType, MakesTheDownloadsOfItsType) {
     check("AutoDirect", 0, Clear, {kGot}, 1, {direct});
     check("AutoFallsBackToIEProxy", 0, Clear, {k404, kGot}, 1, {direct, ie});
     check("AutoWithoutFlagFallsBack", 0, Absent, {k404, k404}, 0, {direct, ie});
-    // The set flag stops the direct download after its first chunk, and nothing follows.
-    check("AutoCancelledStopsAfterDirect", 0, Set, {kGot, kGot}, 0, {direct});
+    // The set flag stops the direct download before it opens anything, and nothing follows.
+    check("AutoCancelledStartsNothing", 0, Set, {kGot, kGot}, 0, {});
     check("Direct", 1, Clear, {kGot}, 1, {direct});
     check("DefaultProxy", 2, Clear, {kGot}, 1, {L"Open 0 - -"});
     check("IEProxy", 3, Clear, {k404}, 0, {ie});
@@ -190,34 +53,6 @@ TEST(DownloadByType, MakesTheDownloadsOfItsType) {
           {L"Open 3 127.0.0.1:3128 <local>", L"Credentials 1 1 qerv secret"});
     check("UnknownType", 5, Clear, {}, 0, {});
 }
-
-// The scripted libcurl path and WinHTTP, and the attempt's target file.
-struct Rig {
-    Rig() {
-        g_curl = &curl;
-        SetHttpsDownloadFunction(ScriptedCurl);
-    }
-    ~Rig() {
-        SetHttpsDownloadFunction(nullptr);
-        g_curl = nullptr;
-    }
-    // Runs the thread of a new attempt to its end on the calling thread.
-    DownloadAttemptRef RunThread(DWORD type, bool abandoned = false) {
-        DownloadAttemptRef attempt(
-            DownloadAttempt::Create(kFakeUrl, target.c_str(), nullptr, type));
-        if (!attempt) return attempt;
-        if (abandoned) attempt->Abandon();
-        attempt->AddRef();
-        DownloadThread(attempt.get());
-        return attempt;
-    }
-
-    CurlScript curl;
-    TraceRecorder traces;
-    TempDir dir;
-    std::wstring target = dir.File(L"Setup.dat");
-    PublishedWrapper published;
-};
 
 // The thread runs libcurl into the attempt's own file and, when that fails, WinHTTP of the
 // attempt's type into the same file. The launcher takes a finished file; a thread that ends after
@@ -277,46 +112,6 @@ TEST(DownloadThread, LibcurlGetsTheIEStaticProxyForTheIEType) {
     check(3, std::nullopt, L"");
 }
 
-struct WatchdogRig : Rig {
-    WatchdogRig() {
-        curl.clock = &clock;
-        curl.endsAt = 1000;
-        published.fake.responses = {Ok(kTenChunks), Ok(kTenChunks)};
-    }
-    // Chunk i of the WinHTTP body is read at at(i) ms.
-    void Pace(std::function<unsigned(int)> at) {
-        published.fake.onRead = [this, at](int i) { clock.WaitUntil(at(i)); };
-    }
-    int Attempt(DWORD type = WinHTTP_Download_Type_Direct_Connect, HWND progress = nullptr) {
-        clock.ExpectThread();
-        return DownloadFile(&record, kFakeUrl, target.c_str(), progress, type);
-    }
-    ~WatchdogRig() { Settle(); }
-    // A stalled thread still holds the scripted WinHTTP: let it end, removing its own file.
-    bool Settle() {
-        clock.ReleaseStalled();
-        return Eventually([&] { return PartFiles(dir.path()).empty(); });
-    }
-
-    AttemptClock clock;
-    DownloadThreadParam record;
-};
-
-// n one-second samples, then the two seconds after the attempt.
-std::vector<unsigned> Seconds(int samples) {
-    std::vector<unsigned> pauses(static_cast<size_t>(samples), 1000u);
-    pauses.push_back(2000u);
-    return pauses;
-}
-
-std::function<unsigned(int)> Every(unsigned first, unsigned every) {
-    return [=](int i) { return first + static_cast<unsigned>(i) * every; };
-}
-
-std::function<unsigned(int)> Stalls(int after) {
-    return [=](int i) { return i < after ? 1000u * (i + 1) : kNever; };
-}
-
 // A WinHTTP transfer must gain a point in every five samples, and the libcurl phase before it is
 // not watched. Libcurl fails at 1 s unless curlSucceedsAt says otherwise.
 TEST(Watchdog, CancelsAWinHttpTransferThatGainsNoPointInFiveSamples) {
@@ -359,10 +154,14 @@ TEST(Watchdog, CancelsAWinHttpTransferThatGainsNoPointInFiveSamples) {
         EXPECT_EQ(w.record.bCurlPhase.load(), curlSucceedsAt != 0 ? 1 : 0);
         EXPECT_EQ(FileText(w.target), cancelled ? "(missing)" : kTenChunks);
         // Once its read returns, a cancelled thread stops at its own flag and removes its file.
+        // Within the launcher's wait it shows that it was cancelled; given up on, it leaves the
+        // status as the status line showed it then.
         EXPECT_TRUE(w.Settle());
         if (cancelled) {
+            EXPECT_TRUE(Eventually([&] { return Logged(w.log, kCancelledLine) == 1; }));
             EXPECT_EQ(w.published.wrapper.m_dwStatus.load(),
-                      WinHTTP_Download_Status_Cancel_By_User);
+                      w.record.bFinished.load() ? WinHTTP_Download_Status_Cancel_By_User
+                                                : WinHTTP_Download_Status_Receiving);
         }
         EXPECT_EQ(Starting(w.published.fake.calls, {L"Open", L"IEConfig"}), sessions);
     };
@@ -413,11 +212,11 @@ TEST(Watchdog, LateThreadOfACancelledAttemptDoesNotTouchTheNextOne) {
     };
     w.curl.endsAt = 9000;
     EXPECT_EQ(w.Attempt(), 1);
-    // The late thread stopped at its own cancel flag and removed its own file ...
-    EXPECT_TRUE(Eventually([&] {
-        return w.published.wrapper.m_dwStatus.load() == WinHTTP_Download_Status_Cancel_By_User &&
-               PartFiles(w.dir.path()).empty();
-    }));
+    // The late thread stopped at its own cancel flag and removed its own file, without a word on
+    // the status that the status line shows ...
+    EXPECT_TRUE(Eventually(
+        [&] { return Logged(w.log, kCancelledLine) == 1 && PartFiles(w.dir.path()).empty(); }));
+    EXPECT_EQ(w.published.wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Receiving);
     // ... while the second attempt started with a clear flag and read every chunk.
     EXPECT_EQ(next.wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Completed);
     EXPECT_EQ(Starting(next.fake.calls, {L"Read"}).size(), 10u);

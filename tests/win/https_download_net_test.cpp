@@ -7,6 +7,7 @@
 
 #include "download/https_download.h"
 #include "download_scenario.h"
+#include "fault_server.h"
 #include "trace_recorder.h"
 
 namespace {
@@ -145,6 +146,89 @@ TEST_F(HttpsDownload, CrawlingTransferFails) {
     const Traces lines = traces_.Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().substr(0, 18), L"Operation too slow") << lines.back();
+}
+
+constexpr std::uint32_t kMiB = 1 << 20;
+
+// The tries of one attempt share a resume point: each continues what the last one left, where
+// the server answers for the same package; a 200 for the rest makes one more request for the
+// whole, and an answer that does not fit leaves the next try to ask for the whole. ranges: the
+// Range of each request the server got. A try that continues the part moves the bar on from
+// where the part ends.
+TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
+    const auto check = [this](const std::string& id, const std::string& faults, std::uint32_t total,
+                              int tries, unsigned version, const std::vector<std::string>& ranges,
+                              bool continues = false) {
+        SCOPED_TRACE(id);
+        const std::string path = "/ranged/" + std::to_string(total) + "?id=" + id + "&" + faults;
+        const std::wstring url = FaultUrl(L"https", std::wstring(path.begin(), path.end()));
+        ResumePoint point;
+        int result = -1;
+        int made = 0;
+        std::vector<WPARAM> lastTry;
+        while (result != 1 && made < tries + 2) {
+            const size_t before = bar_.Positions().size();
+            const std::uint32_t start = continues && point.CanResume() ? point.nBytes : 0;
+            result = DownloadURLByHTTPS(nullptr, url.c_str(), file_.c_str(), bar_.window(),
+                                        &percent_, {nullptr, &point});
+            const std::vector<WPARAM> positions = bar_.Positions();
+            lastTry.assign(positions.begin() + static_cast<std::ptrdiff_t>(before),
+                           positions.end());
+            for (const WPARAM position : lastTry) {
+                EXPECT_GE(position, static_cast<WPARAM>(start / (total / 100))) << made;
+            }
+            ++made;
+        }
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(made, tries);
+        ASSERT_FALSE(lastTry.empty());
+        EXPECT_EQ(lastTry.back(), 100u);
+        EXPECT_TRUE(HoldsFaultBody(file_, total, version)) << "the file differs";
+        EXPECT_EQ(FaultRanges("id=" + id + "&"), ranges);
+    };
+    std::vector<std::string> everyCut = {"-"};
+    for (std::uint32_t at = 25 * kMiB; at < 200 * kMiB; at += 25 * kMiB) {
+        everyCut.push_back("bytes=" + std::to_string(at) + "-");
+    }
+    check("c-cut", "cut=26214400", 200 * kMiB, 8, 0, everyCut, true);
+    check("c-date", "cut=400000&cuts=1&validator=date", 1000000, 2, 0, {"-", "bytes=400000-"},
+          true);
+    const std::vector<std::string> again = {"-", "bytes=400000-", "-"};
+    check("c-ignored", "cut=400000&cuts=1&ranges=ignore", 1000000, 2, 0, again);
+    check("c-changed", "cut=400000&cuts=1&change=1", 1000000, 2, 2, again);
+    check("c-wrong-start", "cut=400000&cuts=1&ranges=wrong-start", 1000000, 3, 0, again);
+    check("c-wrong-total", "cut=400000&cuts=1&ranges=wrong-total", 1000000, 3, 0, again);
+    check("c-weak", "cut=400000&cuts=1&validator=weak", 1000000, 2, 0, {"-", "-"});
+}
+
+// libcurl has no authentication loop: the first challenge fails the transfer.
+TEST_F(HttpsDownload, ChallengesTakingTurnsEndAtTheFirst) {
+    int result = 0;
+    Download(nullptr, FaultUrl(L"https", L"/taking-turns?id=c-turns&"), &result);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(FaultRequests("id=c-turns&").size(), 1u);
+}
+
+// With the Internet Explorer proxy comes its bypass list, applied to the address's host as
+// WinHTTP applies it: a bypassed host is reached directly, any other through the proxy (one that
+// refuses every connection here).
+TEST_F(HttpsDownload, ProxyBypassListIsAppliedToTheHost) {
+    const std::string body = Serve(L"bypass.bin", 4096);
+    const auto check = [this, &body](const wchar_t* host, const wchar_t* bypass, int expected) {
+        SCOPED_TRACE(::testing::Message() << host << " / " << (bypass ? bypass : L"(none)"));
+        const std::wstring url = L"https://" + std::wstring(host) + L":" + port_ + L"/bypass.bin";
+        DeleteFileW(file_.c_str());
+        EXPECT_EQ(DownloadURLByHTTPS(L"127.0.0.1:1", url.c_str(), file_.c_str(), nullptr, nullptr,
+                                     {bypass, nullptr}),
+                  expected);
+        EXPECT_TRUE(FileText(file_) == (expected == 1 ? body : "")) << "the file differs";
+    };
+    check(L"127.0.0.1", nullptr, -1);
+    check(L"127.0.0.1", L"127.0.0.*", 1);
+    check(L"127.0.0.1", L"*.example.com; 127.0.0.1", 1);
+    check(L"127.0.0.1", L"<local>", -1);
+    check(L"localhost", L"<local>", 1);
+    check(L"localhost", L"local", -1);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <thread>
 
 #include "download_scenario.h"
+#include "fault_server.h"
 
 namespace {
 
@@ -21,10 +23,9 @@ std::wstring Fault(const std::wstring& path) {
     return LoopbackUrl(L"http", L"QERV_TEST_FAULT_HTTP_PORT", path);
 }
 
-// Whole files from a small package to the size of a real installer (which stays in memory until
-// written), and what a missing file, a misbehaving server and the challenges of a server and of a
-// proxy leave; the fault server's paths say what it does. cut: a download cut short may leave
-// only the start of file.
+// Whole files from a small package to the size of a real installer, and what a missing file, a
+// misbehaving server and the challenges of a server and of a proxy leave; the fault server's paths
+// say what it does. cut: a download cut short may leave only the start of file.
 TEST(RealWinHttp, ServerAnswersEndAsExpected) {
     if (Env(L"QERV_TEST_HTTP_PORT").empty()) GTEST_SKIP() << "run through with-servers.sh";
     WinHttpWrapper wrapper;
@@ -85,6 +86,96 @@ TEST(RealWinHttp, ServerAnswersEndAsExpected) {
     // Type 4 without a user name: the proxy's challenge is answered once, and the second 407
     // ends the download.
     check(Fault(L"/ok/2000"), 4, nullptr, 0, none, false, Failed(407));
+}
+
+constexpr std::uint32_t kMiB = 1 << 20;
+
+// The tries of one attempt share a resume point: each continues what the last one left, where
+// the server answers for the same package; otherwise the package comes whole. ranges: the Range
+// of each request the server got.
+TEST(RealWinHttp, ResumesWhereTheLastTryStoppedAndOnlyThere) {
+    if (Env(L"QERV_TEST_FAULT_HTTP_PORT").empty()) GTEST_SKIP() << "run through with-servers.sh";
+    WinHttpWrapper wrapper;
+    const TempDir dir;
+    const std::wstring target = dir.File(L"Setup.dat");
+    std::atomic<LONG> cancel{0}, percent{0};
+    const auto check = [&](const std::string& id, const std::string& faults, std::uint32_t total,
+                           int tries, unsigned version, const std::vector<std::string>& ranges) {
+        SCOPED_TRACE(id);
+        const std::string path = "/ranged/" + std::to_string(total) + "?id=" + id + "&" + faults;
+        const std::wstring url = FaultUrl(L"http", std::wstring(path.begin(), path.end()));
+        ResumePoint point;
+        DWORD result = 0;
+        int made = 0;
+        while (result != 1 && made < tries + 2) {
+            result = wrapper.SafeDownloadFile(url.c_str(), target.c_str(), nullptr, &cancel,
+                                              WinHTTP_Download_Type_Direct_Connect, nullptr,
+                                              nullptr, &percent, {&point, nullptr});
+            ++made;
+        }
+        EXPECT_EQ(result, 1u);
+        EXPECT_EQ(made, tries);
+        EXPECT_EQ(percent.load(), 100);
+        EXPECT_TRUE(HoldsFaultBody(target, total, version)) << "the file differs";
+        EXPECT_EQ(FaultRanges("id=" + id + "&"), ranges);
+    };
+    // 200 MiB through a link that drops every 25 MiB: eight tries, each asking for the rest.
+    std::vector<std::string> everyCut = {"-"};
+    for (std::uint32_t at = 25 * kMiB; at < 200 * kMiB; at += 25 * kMiB) {
+        everyCut.push_back("bytes=" + std::to_string(at) + "-");
+    }
+    check("w-cut", "cut=26214400", 200 * kMiB, 8, 0, everyCut);
+    const std::vector<std::string> resumed = {"-", "bytes=400000-"};
+    check("w-date", "cut=400000&cuts=1&validator=date", 1000000, 2, 0, resumed);
+    // A 200 for the request for the rest starts again from byte 0, with the package as it is.
+    check("w-ignored", "cut=400000&cuts=1&ranges=ignore", 1000000, 2, 0, resumed);
+    check("w-changed", "cut=400000&cuts=1&change=1", 1000000, 2, 1, resumed);
+    // A range that does not continue the part is refused, and the next try asks for the whole.
+    check("w-wrong-start", "cut=400000&cuts=1&ranges=wrong-start", 1000000, 3, 0,
+          {"-", "bytes=400000-", "-"});
+    check("w-wrong-total", "cut=400000&cuts=1&ranges=wrong-total", 1000000, 3, 0,
+          {"-", "bytes=400000-", "-"});
+    // Without a strong validator nothing is resumed.
+    check("w-weak", "cut=400000&cuts=1&validator=weak", 1000000, 2, 0, {"-", "-"});
+    check("w-none", "cut=400000&cuts=1&validator=none", 1000000, 2, 0, {"-", "-"});
+}
+
+// A server and a proxy that take turns with their challenges: the loop gives up after ten
+// answers, and as soon as the attempt is cancelled. Wine's WinHTTP answers a challenge itself,
+// once, where it holds credentials for it, so the server counts up to two requests per pass.
+TEST(RealWinHttp, ChallengesTakingTurnsEndWithinTheCapAndAtOnceWhenCancelled) {
+    if (Env(L"QERV_TEST_FAULT_HTTP_PORT").empty()) GTEST_SKIP() << "run through with-servers.sh";
+    WinHttpWrapper wrapper;
+    const TempDir dir;
+    const std::wstring target = dir.File(L"Setup.dat");
+    std::atomic<LONG> cancel{0}, percent{0};
+    const auto download = [&](const wchar_t* path) {
+        const std::wstring url = FaultUrl(L"http", path);
+        return wrapper.SafeDownloadFile(url.c_str(), target.c_str(), nullptr, &cancel,
+                                        WinHTTP_Download_Type_Direct_Connect, L"qerv", L"secret",
+                                        &percent);
+    };
+    DownloadLogTail log;
+    EXPECT_EQ(download(L"/taking-turns?id=w-turns&"), 0u);
+    const size_t answered = FaultRequests("id=w-turns&").size();
+    EXPECT_GE(answered, 2u);
+    EXPECT_LE(answered, 2u * 10u);
+    EXPECT_EQ(Starting(log.Lines(), {"SafeDownloadFile: authentication failed"}).size(), 1u);
+    EXPECT_FALSE(FileExists(target));
+
+    // Each answer takes a fifth of a second; the flag is set once two have come.
+    size_t atCancel = 0;
+    std::thread canceller([&] {
+        for (int i = 0; i < 500 && FaultRequests("id=w-turns-cancelled&").size() < 2; ++i) {
+            Sleep(10);
+        }
+        atCancel = FaultRequests("id=w-turns-cancelled&").size();
+        cancel = 1;
+    });
+    EXPECT_EQ(download(L"/taking-turns?id=w-turns-cancelled&delay=200"), 0u);
+    canceller.join();
+    EXPECT_GE(atCancel, 2u);
+    EXPECT_LE(FaultRequests("id=w-turns-cancelled&").size(), atCancel + 1);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // outcome, the file left behind, the WinHTTP calls made and the trace log lines.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "download/winhttp_rules.h"
 #include "download_scenario.h"
 
@@ -110,6 +113,38 @@ void Expect(const char* name, std::vector<FakeResponse> responses, DWORD result,
 
 void Cancel(DownloadScenario& s) { s.cancel = 1; }
 
+// The flag is set while the request of the given send is on its way.
+template <int kSend>
+void CancelAtSend(DownloadScenario& s) {
+    s.fake.onSend = [&s](int send) {
+        if (send == kSend) s.cancel = 1;
+    };
+}
+
+// A server's 401 and a proxy's 407, taking turns, n answers in all.
+std::vector<FakeResponse> TakingTurns(int n) {
+    std::vector<FakeResponse> responses;
+    for (int i = 0; i < n; ++i) {
+        responses.push_back(i % 2 == 0 ? FakeResponse{.status = 401, .schemes = kAuthSchemeBasic}
+                                       : FakeResponse{.status = 407,
+                                                      .schemes = kAuthSchemeBasic,
+                                                      .target = WINHTTP_AUTH_TARGET_PROXY});
+    }
+    return responses;
+}
+
+// The calls of n sends to TakingTurns: the server's challenge is answered at once, the proxy's
+// before every send after its first challenge.
+Calls TurnCalls(int n) {
+    Calls calls;
+    for (int i = 0; i < n; ++i) {
+        if (i >= 2) calls.push_back(L"Credentials 1 1 - -");
+        calls.push_back(L"Send");
+        if (i % 2 == 0) calls.push_back(L"Credentials 0 1 - -");
+    }
+    return calls;
+}
+
 // The flag is set while the second chunk is read.
 void CancelDuringSecondRead(DownloadScenario& s) {
     s.fake.onRead = [&s](int read) {
@@ -169,8 +204,14 @@ TEST(SafeDownloadFile, EndsAsTheServerAndTheCallerScriptIt) {
            Talk(Calls(11, L"Send")), {Failed(0)});
     Expect("ResendAskedOnReceiveWithoutEnd", std::vector<FakeResponse>(12, {.receiveError = 12032}),
            0, kNone, Talk(Calls(11, L"Send")), {Failed(0)});
-    Expect("CancelledAttemptDoesNotResend", {{.sendError = 12032}, kBody}, 0, kNone, sent, {},
-           {.setup = Cancel});
+    Expect("CancelledAttemptDoesNotResend", {{.sendError = 12032}, kBody}, 0, kNone, sent,
+           {Failed(0)}, {.setup = CancelAtSend<0>});
+    // A server and a proxy that take turns with their challenges are answered ten times at most,
+    // and not once the attempt is cancelled.
+    Expect("ChallengesTakingTurnsEndAfterTen", TakingTurns(12), 0, kNone, Talk(TurnCalls(10)),
+           {Failed(407)});
+    Expect("CancelledWhileChallengesTakeTurns", TakingTurns(12), 0, kNone, Talk(TurnCalls(3)),
+           {Failed(401)}, {.setup = CancelAtSend<2>});
     // The request: secure when "https" appears anywhere in the URL, case-sensitively, with the
     // certificate errors ignored (0x3300); host, port, path and query as the URL gives them.
     Expect("LowerCaseHttpsIsSecure", {kBody}, 1, "body",
@@ -253,20 +294,237 @@ TEST(SafeDownloadFile, EndsAsTheServerAndTheCallerScriptIt) {
            {.pauses = {3000, 3000}});
     Expect("ReadFails", {{.contentLength = 3, .body = "abc", .readFails = true}}, 0, "",
            Talk({L"Send", L"Read 3"}), {"SafeDownloadFile return by WinHttpReadData error"});
-    // The cancel flag is read once a chunk has arrived, before the chunk counts.
+    // A cancelled attempt starts nothing on the network and makes no file; during the body the
+    // flag is read once a read has returned, before its bytes count, and what was written stays.
     const FakeResponse k300 = Ok(Pattern(300), {}, 100);
-    Expect("CancelledBeforeTheStartStopsAfterTheFirstChunk", {k300}, 0, "",
-           Talk({L"Send", L"Read 100"}),
-           {"SafeDownloadFile return by WinHTTP_Download_Status_Cancel_By_User"},
-           {.setup = Cancel, .status = WinHTTP_Download_Status_Cancel_By_User});
-    Expect("CancelledDuringAReadStopsWhenItCompletes", {k300}, 0, "",
-           Talk({L"Send", L"Read 100", L"Read 100"}), {},
+    const std::string cancelled =
+        "SafeDownloadFile return by WinHTTP_Download_Status_Cancel_By_User";
+    Expect("CancelledBeforeTheStartOpensNothing", {k300}, 0, kNone, {},
+           {kStart, "SafeDownloadFile return by WinHTTP_Download_Status_Cancel_By_User"},
+           {.setup = Cancel,
+            .status = WinHTTP_Download_Status_Cancel_By_User,
+            .logIs = LogIs::Exactly});
+    Expect("CancelledDuringTheRequestOpensNoFile", {k300}, 0, kNone, sent, {kOk, cancelled},
+           {.setup = CancelAtSend<0>, .status = WinHTTP_Download_Status_Cancel_By_User});
+    Expect("CancelledDuringAReadStopsWhenItCompletes", {k300}, 0, Pattern(100),
+           Talk({L"Send", L"Read 100", L"Read 100"}), {cancelled},
            {.setup = CancelDuringSecondRead,
             .status = WinHTTP_Download_Status_Cancel_By_User,
             .percent = 33});
+    // Each piece is written as it arrives: a failed write ends the download there.
     Expect("FailedWriteFailsThoughEveryByteArrived", {Ok("whole body")}, 0, kNone,
            Talk({L"Send", L"Read 10"}), {"WriteFile Error !"},
-           {.setup = UnwritableTarget, .percent = 100});
+           {.setup = UnwritableTarget, .percent = -1});
+}
+
+// What a resume point holds, compared whole.
+std::string Described(const ResumePoint& point) {
+    return std::to_string(point.nBytes) + "/" + std::to_string(point.nTotal) + " " +
+           point.szValidator;
+}
+
+ResumePoint Point(std::uint32_t bytes, std::uint32_t total, const char* validator) {
+    ResumePoint point;
+    point.nBytes = bytes;
+    point.nTotal = total;
+    std::snprintf(point.szValidator, sizeof(point.szValidator), "%s", validator);
+    return point;
+}
+
+FakeResponse Partial(const std::string& body, const wchar_t* range,
+                     std::optional<DWORD> length = {}) {
+    FakeResponse response = Ok(body, length);
+    response.status = 206;
+    if (range != nullptr) response.headers[WINHTTP_QUERY_CONTENT_RANGE] = range;
+    return response;
+}
+
+FakeResponse Tagged(FakeResponse response, const wchar_t* etag, const wchar_t* date = nullptr) {
+    if (etag != nullptr) response.headers[WINHTTP_QUERY_ETAG] = etag;
+    if (date != nullptr) response.headers[WINHTTP_QUERY_LAST_MODIFIED] = date;
+    return response;
+}
+
+// A download with a resume point: the part on disk before, the point before and after, the
+// file, the calls (the Range and If-Range headers among them), the log lines in order and the
+// progress bar.
+TEST(SafeDownloadFile, AsksForTheRestAndAppendsOnlyWhatContinuesThePart) {
+    const struct {
+        const char* name;
+        const char* onDisk;  // null: no file
+        ResumePoint before;
+        std::vector<FakeResponse> responses;
+        DWORD result;
+        std::string file;
+        Calls calls;
+        Lines log;
+        std::string after;
+        std::vector<WPARAM> bar;
+        void (*setup)(DownloadScenario&) = nullptr;
+    } kRows[] = {
+        {"206ForTheRestIsAppended",
+         "0123",
+         Point(4, 10, "\"v1\""),
+         {Partial("456789", L"bytes 4-9/10")},
+         1,
+         "0123456789",
+         Talk({L"AddHeaders Range: bytes=4-\r\nIf-Range: \"v1\"", L"Send", L"Read 6"}),
+         {"SafeDownloadFile: resume dwCurrentDownloaded = 4, TotalDownloadSize = 10",
+          "SafeDownloadFile: session connected, request opened, status 206 [OK]",
+          "SafeDownloadFile: WinHttpQueryHeaders dwDownloadSize = 6",
+          "SafeDownloadFile dwCurrentDownloaded = 10, TotalDownloadSize = 10", "Before WriteFile"},
+         "10/10 \"v1\"",
+         {40, 100}},
+        {"DateValidatorAndLargePackage",
+         "0123",
+         Point(4, 209715200, "Tue, 14 May 2024 08:00:00 GMT"),
+         {Partial("4567", L"bytes 4-209715199/209715200", 209715196)},
+         0,
+         "01234567",
+         Talk({L"AddHeaders Range: bytes=4-\r\nIf-Range: Tue, 14 May 2024 08:00:00 GMT", L"Send",
+               L"Read 4"}),
+         {"SafeDownloadFile dwCurrentDownloaded = 8, TotalDownloadSize = 209715200"},
+         "8/209715200 Tue, 14 May 2024 08:00:00 GMT",
+         {0, 0}},
+        {"200ToTheRequestStartsAgain",
+         "0123",
+         Point(4, 10, "\"v1\""),
+         {Tagged(Ok("ABCDEFGHIJ"), L"\"v2\"")},
+         1,
+         "ABCDEFGHIJ",
+         Talk({L"AddHeaders Range: bytes=4-\r\nIf-Range: \"v1\"", L"Send", L"Read 10"}),
+         {kOk, "SafeDownloadFile: resume refused, download from the start"},
+         "10/10 \"v2\"",
+         {100}},
+        {"206OfAnotherStartIsRefused",
+         "0123",
+         Point(4, 10, "\"v1\""),
+         {Partial("0123456789", L"bytes 0-9/10")},
+         0,
+         "0123",
+         Talk({L"AddHeaders Range: bytes=4-\r\nIf-Range: \"v1\"", L"Send"}),
+         {"SafeDownloadFile return by Content-Range refused"},
+         "0/0 ",
+         {}},
+        {"206OfAnotherTotalIsRefused",
+         "0123",
+         Point(4, 10, "\"v1\""),
+         {Partial("4567890", L"bytes 4-10/11")},
+         0,
+         "0123",
+         Talk({L"AddHeaders Range: bytes=4-\r\nIf-Range: \"v1\"", L"Send"}),
+         {"SafeDownloadFile return by Content-Range refused"},
+         "0/0 ",
+         {}},
+        {"206WithoutContentRangeIsRefused",
+         "0123",
+         Point(4, 10, "\"v1\""),
+         {Partial("456789", nullptr)},
+         0,
+         "0123",
+         Talk({L"AddHeaders Range: bytes=4-\r\nIf-Range: \"v1\"", L"Send"}),
+         {"SafeDownloadFile return by Content-Range refused"},
+         "0/0 ",
+         {}},
+        {"OtherAnswersFailAsBefore",
+         "0123",
+         Point(4, 10, "\"v1\""),
+         {{.status = 416}},
+         0,
+         "0123",
+         Talk({L"AddHeaders Range: bytes=4-\r\nIf-Range: \"v1\"", L"Send"}),
+         {Failed(416)},
+         "4/10 \"v1\"",
+         {}},
+        {"PartOnDiskNotAsRecorded",
+         "012",
+         Point(4, 10, "\"v1\""),
+         {Partial("456789", L"bytes 4-9/10")},
+         0,
+         "012",
+         Talk({L"AddHeaders Range: bytes=4-\r\nIf-Range: \"v1\"", L"Send"}),
+         {"SafeDownloadFile return by CreateFileW error"},
+         "0/0 ",
+         {}},
+        {"HeadersNotAddedAskForTheWhole",
+         "0123",
+         Point(4, 10, "\"v1\""),
+         {Ok("ABCDEFGHIJ")},
+         1,
+         "ABCDEFGHIJ",
+         Talk({L"AddHeaders Range: bytes=4-\r\nIf-Range: \"v1\"", L"Send", L"Read 10"}),
+         {kOk},
+         "10/10 ",
+         {100},
+         [](DownloadScenario& s) { s.fake.addHeadersFails = true; }},
+        // The first answer gives the validator: a strong ETag, else Last-Modified, else none.
+        {"CutAnswerKeepsItsETag",
+         nullptr,
+         {},
+         {Tagged(Ok(Pattern(60), 100, 40), L"\"v1\"", L"Tue, 14 May 2024 08:00:00 GMT")},
+         0,
+         Pattern(60),
+         Talk({L"Send", L"Read 40", L"Read 20"}),
+         {"Before CloseHandle"},
+         "60/100 \"v1\"",
+         {40, 60}},
+        {"WeakETagGivesWayToTheDate",
+         nullptr,
+         {},
+         {Tagged(Ok(Pattern(60), 100, 40), L"W/\"v1\"", L"Tue, 14 May 2024 08:00:00 GMT")},
+         0,
+         Pattern(60),
+         Talk({L"Send", L"Read 40", L"Read 20"}),
+         {},
+         "60/100 Tue, 14 May 2024 08:00:00 GMT",
+         {40, 60}},
+        {"NoValidatorNoResume",
+         nullptr,
+         {},
+         {Ok(Pattern(60), 100, 40)},
+         0,
+         Pattern(60),
+         Talk({L"Send", L"Read 40", L"Read 20"}),
+         {},
+         "60/100 ",
+         {40, 60}},
+        {"CancelKeepsWhatWasWritten",
+         nullptr,
+         {},
+         {Tagged(Ok(Pattern(300), {}, 100), L"\"v1\"")},
+         0,
+         Pattern(100),
+         Talk({L"Send", L"Read 100", L"Read 100"}),
+         {},
+         "100/300 \"v1\"",
+         {33},
+         CancelDuringSecondRead},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.name);
+        DownloadScenario s;
+        s.fake.responses = row.responses;
+        if (row.setup != nullptr) row.setup(s);
+        if (row.onDisk != nullptr) {
+            ASSERT_TRUE(WriteBytes(s.target, {row.onDisk, row.onDisk + std::strlen(row.onDisk)}));
+        }
+        ResumePoint point = row.before;
+        ProgressProbe bar;
+        EXPECT_EQ(s.wrapper.SafeDownloadFile(kFakeUrl, s.target.c_str(), bar.window(), &s.cancel,
+                                             WinHTTP_Download_Type_Direct_Connect, nullptr, nullptr,
+                                             &s.percent, {&point, nullptr}),
+                  row.result);
+        EXPECT_EQ(FileText(s.target), row.file);
+        EXPECT_EQ(s.fake.calls, row.calls);
+        EXPECT_EQ(Described(point), row.after);
+        EXPECT_EQ(bar.Positions(), row.bar);
+        const Lines lines = s.log.Lines();
+        auto at = lines.begin();
+        for (const std::string& line : row.log) {
+            at = std::find(at, lines.end(), line);
+            EXPECT_NE(at, lines.end()) << "no \"" << line << "\" in order in the log";
+        }
+    }
 }
 
 }  // namespace

@@ -44,6 +44,8 @@ struct FakeResponse {
     bool schemesFail = false;
     std::vector<DWORD> availabilityErrors = {};  // the first availability queries fail with these
     bool readFails = false;
+    // Text headers by their query (WINHTTP_QUERY_ETAG, _LAST_MODIFIED, _CONTENT_RANGE).
+    std::map<DWORD, std::wstring> headers = {};
 };
 
 // 200 with the body and its Content-Length (or the one given).
@@ -65,11 +67,13 @@ class FakeWinHttp : public WinHttpApi {
     // Script.
     DWORD openError = 0;  // non-zero: WinHttpOpen fails with this code
     bool crackFails = false, connectFails = false, openRequestFails = false;
+    bool addHeadersFails = false;
     std::optional<FakeIEConfig> ieConfig;  // empty: the settings cannot be read
     // One per WinHttpGetProxyForUrl: the proxy found, or empty for a failed discovery.
     std::vector<std::optional<std::wstring>> proxyDiscoveries;
     std::vector<FakeResponse> responses;        // one per WinHttpSendRequest
     std::function<void(int readIndex)> onRead;  // after each successful WinHttpReadData
+    std::function<void(int sendIndex)> onSend;  // after each WinHttpSendRequest
 
     // Record, one line per call.
     std::vector<std::wstring> calls;
@@ -145,6 +149,17 @@ class FakeWinHttp : public WinHttpApi {
         }
         return NewHandle(Kind::Request);
     }
+    BOOL WinHttpAddRequestHeaders(HINTERNET request, LPCWSTR headers, DWORD length,
+                                  DWORD modifiers) override {
+        const size_t chars = length == static_cast<DWORD>(-1) ? std::wcslen(headers) : length;
+        std::wstring call = L"AddHeaders " + std::wstring(headers, chars);
+        if (modifiers != (WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
+            call += L" (other modifiers)";
+        }
+        calls.push_back(call);
+        if (addHeadersFails) return Fail(ERROR_INVALID_PARAMETER);
+        return IsLive(request, Kind::Request) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+    }
     BOOL WinHttpSetCredentials(HINTERNET request, DWORD targets, DWORD scheme, LPCWSTR userName,
                                LPCWSTR password, LPVOID) override {
         calls.push_back(L"Credentials " + std::to_wstring(targets) + L" " +
@@ -158,6 +173,7 @@ class FakeWinHttp : public WinHttpApi {
         ++sends_;
         bodyPosition_ = 0;
         availabilityFailures_ = 0;
+        if (onSend) onSend(static_cast<int>(sends_ - 1));
         const FakeResponse* response = Current(request);
         if (response == nullptr) return Fail(ERROR_WINHTTP_CANNOT_CONNECT);
         return response->sendError != 0 ? Fail(response->sendError) : TRUE;
@@ -171,9 +187,19 @@ class FakeWinHttp : public WinHttpApi {
                              LPDWORD bufferLength, LPDWORD) override {
         const FakeResponse* response = Current(request);
         if (response == nullptr) return FALSE;
-        if ((infoLevel & WINHTTP_QUERY_FLAG_NUMBER) == 0 || *bufferLength < sizeof(DWORD)) {
-            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        if ((infoLevel & WINHTTP_QUERY_FLAG_NUMBER) == 0) {
+            const auto found = response->headers.find(infoLevel);
+            if (found == response->headers.end()) return Fail(ERROR_WINHTTP_HEADER_NOT_FOUND);
+            const DWORD bytes = static_cast<DWORD>(found->second.size() * sizeof(wchar_t));
+            if (*bufferLength < bytes + sizeof(wchar_t)) {
+                *bufferLength = bytes + sizeof(wchar_t);
+                return Fail(ERROR_INSUFFICIENT_BUFFER);
+            }
+            std::memcpy(buffer, found->second.c_str(), bytes + sizeof(wchar_t));
+            *bufferLength = bytes;
+            return TRUE;
         }
+        if (*bufferLength < sizeof(DWORD)) return Fail(ERROR_INSUFFICIENT_BUFFER);
         std::optional<DWORD> value;
         const DWORD query = infoLevel & ~WINHTTP_QUERY_FLAG_NUMBER;
         if (query == WINHTTP_QUERY_STATUS_CODE && response->status != 0) value = response->status;
