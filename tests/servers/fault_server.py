@@ -36,6 +36,10 @@ OPTIONS, joined by '&':
   change=1                       every request meets a new version of the package
 Every request is appended to --request-log as one line: the path, the Range and If-Range
 headers ("-" when absent) and the status answered.
+With --chaos SEED it serves instead the package --package (and the versions that further
+--package options give) with faults that a seeded generator draws per connection and request, on
+the plain HTTP port --http-port, which is also a forward proxy, and the HTTPS port --https-port
+(free ones when not given; tests/servers/fault_chaos.py).
 Listens on 127.0.0.1 only and ends by itself after --lifetime seconds.
 """
 import argparse
@@ -48,6 +52,8 @@ import sys
 import threading
 import time
 import urllib.parse
+
+import fault_chaos
 
 PIECE = 65536
 # The pattern repeats every 256 bytes: one long enough for any piece at any offset, per version.
@@ -258,7 +264,17 @@ def main():
     parser.add_argument("--lifetime", type=int, default=900)
     parser.add_argument("--www", help="the folder that /file/ serves from")
     parser.add_argument("--request-log", help="where every request is recorded")
+    parser.add_argument("--chaos", type=int, metavar="SEED", help="serve the package in chaos")
+    parser.add_argument("--chaos-profile", choices=sorted(fault_chaos.PROFILES), default="full")
+    parser.add_argument("--chaos-log", help="where the chaos mode records its draws and answers")
+    parser.add_argument("--package", action="append", help="the package, then its other versions")
+    parser.add_argument("--https-port", type=int, default=0, help="chaos: the HTTPS port")
+    parser.add_argument("--http-port", type=int, default=0, help="chaos: the plain port")
     options = parser.parse_args()
+    if options.chaos is not None:
+        if not options.package or not options.chaos_log:
+            parser.error("--chaos needs --package and --chaos-log")
+        fault_chaos.serve(options, options.port_file)
 
     plain = Server(("127.0.0.1", 0), Handler)
     secure = Server(("127.0.0.1", 0), Handler)
