@@ -121,10 +121,13 @@ std::size_t OnHeader(char* pData, std::size_t nSize, std::size_t nItems, void* p
         return nBytes;
     }
     if (line.empty()) {
+        // The rest must also come from the same version of the package as the part.
         if (state.pAsked != nullptr && answer.nStatus == kHttpPartialContent &&
-            JudgeResumeAnswer(static_cast<std::uint32_t>(answer.nStatus),
-                              answer.bContentRange ? answer.contentRange.c_str() : nullptr,
-                              answer.nLength, *state.pAsked) != ResumeAnswer::kAppend) {
+            (JudgeResumeAnswer(static_cast<std::uint32_t>(answer.nStatus),
+                               answer.bContentRange ? answer.contentRange.c_str() : nullptr,
+                               answer.nLength, *state.pAsked) != ResumeAnswer::kAppend ||
+             !AnswerNamesValidator(*state.pAsked, answer.bETag ? answer.etag.c_str() : nullptr,
+                                   answer.bLastModified ? answer.lastModified.c_str() : nullptr))) {
             state.bRefused = true;
             return 0;  // libcurl ends the transfer with a write error
         }

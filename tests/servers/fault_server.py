@@ -29,10 +29,11 @@ OPTIONS, joined by '&':
   cuts=N                         only the first N answers are cut
   validator=etag|date|weak|none  the validator sent (a strong ETag by default, Last-Modified, a
                                  weak ETag, or none)
-  ranges=honour|ignore|wrong-start|wrong-total
+  ranges=honour|ignore|wrong-start|wrong-total|other-version
                                  a Range with a matching If-Range gets a 206 for it (honour), a
-                                 200 for the whole (ignore), or a 206 whose Content-Range starts
-                                 at 0 or names a total one byte larger
+                                 200 for the whole (ignore), a 206 whose Content-Range starts
+                                 at 0 or names a total one byte larger, or a 206 for it with the
+                                 bytes and validator of the next version
   change=1                       every request meets a new version of the package
 Every request is appended to --request-log as one line: the path, the Range and If-Range
 headers ("-" when absent) and the status answered.
@@ -203,6 +204,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 first = 0
             elif ranges == "wrong-total":
                 last, named = total, total + 1
+            elif ranges == "other-version" and path is None:
+                # The rest of the next version, with its own validator, for the same range.
+                package = generated(total, version + 1)
+                other = {"etag": package.tag, "weak": "W/" + package.tag,
+                         "date": package.modified}.get(kind)
+                headers = [(name, other if value == validator else value)
+                           for name, value in headers]
             headers.append(("Content-Range", f"bytes {first}-{last}/{named}"))
         headers.append(("Content-Length", str(total - start)))
         cut = options.get("cut")

@@ -198,6 +198,7 @@ TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
     check("c-changed", "cut=400000&cuts=1&change=1", 1000000, 2, 2, again);
     check("c-wrong-start", "cut=400000&cuts=1&ranges=wrong-start", 1000000, 3, 0, again);
     check("c-wrong-total", "cut=400000&cuts=1&ranges=wrong-total", 1000000, 3, 0, again);
+    check("c-other-version", "cut=400000&cuts=1&ranges=other-version", 1000000, 3, 0, again);
     check("c-weak", "cut=400000&cuts=1&validator=weak", 1000000, 2, 0, {"-", "-"});
 }
 
