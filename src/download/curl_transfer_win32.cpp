@@ -89,6 +89,8 @@ struct TransferState {
     const ResumePoint* pAsked;
     Answer answer;
     bool bRefused = false;
+    // Told whether the answer's body is the package, once its headers have been judged.
+    CurlProgressTarget* pProgress;
 };
 
 bool NameIs(const std::string& name, const char* szWanted) {
@@ -116,6 +118,7 @@ std::size_t OnHeader(char* pData, std::size_t nSize, std::size_t nItems, void* p
     Answer& answer = state.answer;
     if (line.compare(0, 5, "HTTP/") == 0) {
         answer = Answer();
+        state.pProgress->bPackage = false;
         const std::size_t nSpace = line.find(' ');
         if (nSpace != std::string::npos) answer.nStatus = std::atol(line.c_str() + nSpace + 1);
         return nBytes;
@@ -131,6 +134,9 @@ std::size_t OnHeader(char* pData, std::size_t nSize, std::size_t nItems, void* p
             state.bRefused = true;
             return 0;  // libcurl ends the transfer with a write error
         }
+        // The whole package when it was asked for whole, its rest when that was asked for.
+        state.pProgress->bPackage =
+            answer.nStatus == (state.pAsked != nullptr ? kHttpPartialContent : kHttpOk);
         return nBytes;
     }
     const std::size_t nColon = line.find(':');
@@ -190,8 +196,9 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
             DebugTrace(L"_tfopen failed");
             return false;
         }
-        TransferState state{file.get(), bResume ? point.nBytes : 0u, bResume ? &point : nullptr,
-                            Answer(), false};
+        TransferState state{
+            file.get(), bResume ? point.nBytes : 0u, bResume ? &point : nullptr, Answer(), false,
+            pProgress};
         Slist headers(bResume ? curl_slist_append(nullptr, IfRangeHeader(point).c_str()) : nullptr);
         curl_easy_setopt(pCurl, CURLOPT_HTTPHEADER, headers.get());
         curl_easy_setopt(pCurl, CURLOPT_RESUME_FROM_LARGE,

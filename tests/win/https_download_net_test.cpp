@@ -93,14 +93,15 @@ TEST_F(HttpsDownload, EndsAsTheAddressProxyAndServerSay) {
     check("AddressWithoutScheme", nullptr, Url(L"", L"my file.bin"), 1, 100, body, ok);
     check("Redirect", nullptr, redirect, 1, 100, body, {redirect, L"download url ok"});
     check("RefusedConnection", nullptr, refused, -1, -1, "", failed(refused, noConnection));
-    // Redirects end after ten and never lead to plain HTTP (the redirects' own short bodies move
-    // the bar); a body above the largest package is refused by its announced length.
+    // Redirects end after ten and never lead to plain HTTP (the redirects' own short bodies are
+    // no part of the package and move no bar); a body above the largest package is refused by its
+    // announced length.
     const auto fault = [](const wchar_t* path) {
         return LoopbackUrl(L"https", L"QERV_TEST_FAULT_HTTPS_PORT", path);
     };
-    check("RedirectLoop", nullptr, fault(L"/loop/0"), -1, 100, "",
+    check("RedirectLoop", nullptr, fault(L"/loop/0"), -1, -1, "",
           failed(fault(L"/loop/0"), L"Maximum (10) redirects followed"));
-    check("RedirectToHttp", nullptr, fault(L"/tohttp/100"), -1, 100, "",
+    check("RedirectToHttp", nullptr, fault(L"/tohttp/100"), -1, -1, "",
           failed(fault(L"/tohttp/100"), L"Protocol \"http\" not supported*"));
     check("Oversized", nullptr, fault(L"/close/1000/209715201"), -1, -1, "",
           failed(fault(L"/close/1000/209715201"), L"Maximum file size exceeded"));
@@ -200,6 +201,30 @@ TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
     check("c-wrong-total", "cut=400000&cuts=1&ranges=wrong-total", 1000000, 3, 0, again);
     check("c-other-version", "cut=400000&cuts=1&ranges=other-version", 1000000, 3, 0, again);
     check("c-weak", "cut=400000&cuts=1&validator=weak", 1000000, 2, 0, {"-", "-"});
+}
+
+// Only the package's own bytes move the bar: an error page, for the whole package or for the
+// rest of a part on disk, sends it nothing, where its few bytes would have shown the package as
+// nearly or wholly there.
+TEST_F(HttpsDownload, ErrorPageMovesNoBar) {
+    const std::string part = Pattern(400000);
+    for (const bool bRest : {false, true}) {
+        for (const wchar_t* path : {L"/status/404", L"/status/503"}) {
+            SCOPED_TRACE(::testing::Message() << path << (bRest ? " for the rest" : ""));
+            ResumePoint point;
+            if (bRest) {
+                ASSERT_TRUE(WriteBytes(file_, {part.begin(), part.end()}));
+                point.StartOver(1000000, "\"v1\"", nullptr);
+                point.nBytes = 400000;
+            }
+            const size_t before = bar_.Positions().size();
+            const std::wstring url = LoopbackUrl(L"https", L"QERV_TEST_FAULT_HTTPS_PORT", path);
+            EXPECT_EQ(DownloadURLByHTTPS(nullptr, url.c_str(), file_.c_str(), bar_.window(),
+                                         &percent_, {nullptr, &point}),
+                      -1);
+            EXPECT_EQ(bar_.Positions().size(), before);
+        }
+    }
 }
 
 // libcurl has no authentication loop: the first challenge fails the transfer.
