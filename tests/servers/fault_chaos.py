@@ -3,7 +3,8 @@
 plain port whose tunnels reach the HTTPS port. Each connection and each request misbehave as a
 generator seeded with the run's seed draws, so that a run can be replayed from its seed.
 
-A run's weather comes first: the share of requests that are answered well (good). Then:
+A run's weather comes first: the share of requests that are answered well (good; with none, no
+fault delivers the package either). Then:
   per connection       reset at once (before any byte), or served
   per package request  good; stall after k bytes; cut after k bytes; trickle; a longer or a
                        shorter Content-Length than the bytes sent; a 5xx; a 404; headers that
@@ -45,12 +46,15 @@ PROFILES = {
     "full": {"stall": [6.0, 9.0], "long_stall": 75.0, "slow_headers": [0.5, 3.0],
              "trickle": 5.0, "trickle_pause": [0.02, 0.25], "slow_tunnel": [0.5, 3.0]},
 }
-# The share of requests answered well, one drawn per run: from a good network to a hopeless one.
-WEATHERS = [0.85, 0.6, 0.35, 0.1]
+# The share of requests answered well, one drawn per run: from a good network to one where the
+# package never arrives whole.
+WEATHERS = [0.85, 0.6, 0.35, 0.1, 0.0]
 # The other request behaviours, by weight; the Range ones only for a request with a Range header.
 FAULTS = {"stall": 8, "cut": 10, "trickle": 6, "longer": 4, "shorter": 4, "5xx": 6, "404": 4,
           "slow-headers": 6, "changed": 5, "long-stall": 2}
 RANGE_FAULTS = {"range-200": 6, "wrong-range": 6}
+# Faults that still deliver the package whole, which a server that is down never does.
+DELIVERING = {"trickle", "slow-headers", "changed", "range-200"}
 RESET_SHARE = 0.15  # of the faulty share: connections reset before any byte
 PROXY = {"tunnel": 70, "reset": 10, "502": 10, "slow-tunnel": 10}
 
@@ -101,6 +105,8 @@ class Plan:
             faults = dict(FAULTS, **(RANGE_FAULTS if ranged else {}))
             if self.limits["long_stall"] is None:
                 faults.pop("long-stall")
+            if self.good == 0:
+                faults = {name: w for name, w in faults.items() if name not in DELIVERING}
             behaviour = "good" if self.random.random() < self.good else self._pick(faults)
             if behaviour == "changed" and len(self.versions) > 1:
                 self.current = (self.current + 1) % len(self.versions)
