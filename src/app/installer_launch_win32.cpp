@@ -2,10 +2,10 @@
 // itself with its clean-up.
 #include "app/installer_launch.h"
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
-#include "download/download_file.h"
+#include "download/abandoned_files.h"
 #include "base/held_file.h"
 #include "ui/setup_dialog_view.h"
 

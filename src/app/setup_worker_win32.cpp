@@ -6,16 +6,17 @@
 #include "app/setup_worker.h"
 
 #include "app/command_line.h"
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "app/installer_launch.h"
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
-#include "app/shared_state.h"
+#include "ui/shared_state.h"
 #include "app/download_folder.h"
 #include "app/installer_check.h"
 #include "base/held_file.h"
 #include "base/last_error_keeper.h"
 #include "base/sleep.h"
+#include "download/abandoned_files.h"
 #include "download/download_file.h"
 #include "download/winhttp_download_codes.h"
 #include "download/winhttp_wrapper.h"
@@ -62,26 +63,21 @@ void ShowSwitchNotice(SetupDialogView& view, int nMessage) {
 
 }  // namespace
 
-int DownloadPackage(SetupDialogView& view, DownloadThreadParam* pParam,
+int DownloadPackage(SetupDialogView& view, WinHttpWrapper* pWrapper,
                     const std::wstring& szFileSavePath, const std::wstring& url,
                     const std::wstring& alternateUrl) {
-    // The record is shared by all attempts; only the first one starts from a cleared record.
-    pParam->bCancel = 0;
-    pParam->nPercent = 0;
-    pParam->bCurlPhase = 0;
-    pParam->bFinished = false;
-    pParam->nResult = 0;
-
     const HWND hWndProgress = view.ProgressBar();
     int bRet = 0;
     for (std::size_t i = 0; i < std::size(kDownloadPasses) && bRet == 0; ++i) {
         const DownloadPass& pass = kDownloadPasses[i];
         if (pass.nNoticeBefore != kNoNotice) ShowSwitchNotice(view, pass.nNoticeBefore);
-        bRet = DownloadFile(pParam, url.c_str(), szFileSavePath.c_str(), hWndProgress, pass.nType);
+        bRet = DownloadFile(pWrapper, url.c_str(), szFileSavePath.c_str(), hWndProgress, pass.nType)
+                   .nResult;
         if (bRet == 0) {
             DebugTrace(pass.szAlternateTrace);
-            bRet = DownloadFile(pParam, alternateUrl.c_str(), szFileSavePath.c_str(), hWndProgress,
-                                pass.nType);
+            bRet = DownloadFile(pWrapper, alternateUrl.c_str(), szFileSavePath.c_str(),
+                                hWndProgress, pass.nType)
+                       .nResult;
         }
     }
     DebugTrace(L"pqrlo - 1: bRet = %d", bRet);
@@ -198,13 +194,10 @@ SetupEnd EndAsRefused(SetupDialogView& view, const SetupPaths& paths, HeldFiles*
 }
 
 // The one download object lives for the rest of the process; the status line polls for it.
-void PublishDownloadObject() { g_pWinHttpWrapper.store(new WinHttpWrapper()); }
-
-// The record that shows the current attempt to the worker. Only the launcher writes it (an
-// attempt's thread works on the attempt's own state), and it lives as long as the process.
-DownloadThreadParam& DownloadRecord() {
-    static DownloadThreadParam record;
-    return record;
+WinHttpWrapper* PublishDownloadObject() {
+    WinHttpWrapper* pWrapper = new WinHttpWrapper();
+    g_pWinHttpWrapper.store(pWrapper);
+    return pWrapper;
 }
 
 }  // namespace
@@ -256,7 +249,7 @@ SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
         view.Hide();
     }
 
-    PublishDownloadObject();
+    WinHttpWrapper* pWrapper = PublishDownloadObject();
     const std::wstring url = GetInstallerURL();
     std::wstring alternateUrl = GetAlternateInstallerURL();
     if (alternateUrl.empty()) alternateUrl = url;
@@ -272,7 +265,7 @@ SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
         int bRet = 0;
         {
             const InstallerCheckWarmUp warmUp;
-            bRet = DownloadPackage(view, &DownloadRecord(), paths.packageFile, url, alternateUrl);
+            bRet = DownloadPackage(view, pWrapper, paths.packageFile, url, alternateUrl);
         }
         if (bRet != 0) {
             // An installer by anyone but a pinned publisher is neither started nor copied next to

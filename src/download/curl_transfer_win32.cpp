@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "download/winhttp_rules.h"
 #include "system/package_format.h"
 

@@ -10,9 +10,9 @@
 #include <new>
 #include <string>
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "download/curl_transfer.h"
-#include "download/download_file.h"
+#include "download/send_progress.h"
 #include "download/winhttp_rules.h"
 #include "system/old_windows.h"
 #include "system/package_format.h"

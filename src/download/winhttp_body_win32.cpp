@@ -5,7 +5,7 @@
 
 #include "base/scoped_handle.h"
 #include "base/sleep.h"
-#include "download/download_file.h"
+#include "download/send_progress.h"
 #include "download/winhttp_lib_log.h"
 #include "download/winhttp_rules.h"
 #include "system/package_format.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "system/file_io.h"
 #include "system/package_format.h"
 #include "system/staged_output.h"

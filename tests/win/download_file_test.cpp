@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "attempt_rig.h"
+#include "download/abandoned_files.h"
+#include "download/download_by_type.h"
 #include "download/winhttp_rules.h"
 #include "registry_guard.h"
 
@@ -65,11 +67,10 @@ TEST(DownloadThread, RunsLibcurlThenWinHttpOfItsTypeIntoTheAttemptsOwnFile) {
         SCOPED_TRACE(name);
         SleepRecorder pauses;
         Rig rig;
-        if (!published) g_pWinHttpWrapper.store(nullptr);
         rig.curl.result = curl;
         rig.curl.body = kBody;
-        rig.published.fake.responses = responses;
-        DownloadAttemptRef attempt = rig.RunThread(type, abandoned);
+        rig.scripted.fake.responses = responses;
+        DownloadAttemptRef attempt = rig.RunThread(type, abandoned, published);
         ASSERT_TRUE(attempt);
         EXPECT_EQ(attempt->nResult.load(), result);
         EXPECT_EQ(attempt->bCurlPhase.load(), curlPhase);
@@ -78,7 +79,7 @@ TEST(DownloadThread, RunsLibcurlThenWinHttpOfItsTypeIntoTheAttemptsOwnFile) {
         EXPECT_FALSE(FileExists(rig.target));
         EXPECT_EQ(rig.curl.calls,
                   published ? Calls{L"- " + std::wstring(attempt->szOwnFile())} : Calls{});
-        EXPECT_EQ(Starting(rig.published.fake.calls, {L"Open"}), sessions);
+        EXPECT_EQ(Starting(rig.scripted.fake.calls, {L"Open"}), sessions);
         EXPECT_EQ(rig.traces.Lines(), Calls{L"Start DownloadThread"});
     };
     check("NoDownloadObject", false, 1, false, 1, {}, 0, 1, "(missing)", {});
@@ -97,7 +98,7 @@ TEST(DownloadThread, LibcurlGetsTheIEStaticProxyForTheIEType) {
         SCOPED_TRACE(::testing::Message() << type << " " << settings.has_value());
         Rig rig;
         rig.curl.result = 1;
-        rig.published.fake.ieConfig = settings;
+        rig.scripted.fake.ieConfig = settings;
         const DownloadAttemptRef attempt = rig.RunThread(type);
         ASSERT_TRUE(attempt);
         EXPECT_EQ(rig.curl.calls, Calls{proxy + L" " + attempt->szOwnFile()});
@@ -115,7 +116,7 @@ TEST(DownloadThread, LibcurlGetsTheIEStaticProxyForTheIEType) {
 // A WinHTTP transfer must gain a point in every five samples, and the libcurl phase before it is
 // not watched. Libcurl fails at 1 s unless curlSucceedsAt says otherwise.
 TEST(Watchdog, CancelsAWinHttpTransferThatGainsNoPointInFiveSamples) {
-    // cancelledAt: the sample (in seconds) that cancels, 0 for none; percent: what the record
+    // cancelledAt: the sample (in seconds) that cancels, 0 for none; percent: what the launcher
     // shows at the end; traces: all of them, unless empty; slowWrite: the progress bar holds the
     // thread at 100 % until 8 s, a long write of a complete body.
     const auto check = [](const char* name, DWORD type, unsigned curlSucceedsAt,
@@ -146,12 +147,12 @@ TEST(Watchdog, CancelsAWinHttpTransferThatGainsNoPointInFiveSamples) {
             EXPECT_EQ(w.clock.LauncherPauses(), Seconds(cancelledAt));
         } else {
             EXPECT_EQ(w.clock.LauncherPauses().back(), 2000u);
-            EXPECT_TRUE(w.record.bFinished.load());
+            EXPECT_TRUE(w.outcome.bFinished);
         }
-        EXPECT_EQ(w.record.nResult.load(), cancelled ? 0 : 1);
-        EXPECT_EQ(w.record.bCancel.load(), cancelled ? 1 : 0);
-        EXPECT_EQ(w.record.nPercent.load(), percent);
-        EXPECT_EQ(w.record.bCurlPhase.load(), curlSucceedsAt != 0 ? 1 : 0);
+        EXPECT_EQ(w.outcome.nResult, cancelled ? 0 : 1);
+        EXPECT_EQ(w.outcome.bCancelled, cancelled);
+        EXPECT_EQ(w.outcome.nPercent, percent);
+        EXPECT_EQ(w.outcome.bCurlPhase, curlSucceedsAt != 0);
         EXPECT_EQ(FileText(w.target), cancelled ? "(missing)" : kTenChunks);
         // Once its read returns, a cancelled thread stops at its own flag and removes its file.
         // Within the launcher's wait it shows that it was cancelled; given up on, it leaves the
@@ -159,11 +160,11 @@ TEST(Watchdog, CancelsAWinHttpTransferThatGainsNoPointInFiveSamples) {
         EXPECT_TRUE(w.Settle());
         if (cancelled) {
             EXPECT_TRUE(Eventually([&] { return Logged(w.log, kCancelledLine) == 1; }));
-            EXPECT_EQ(w.published.wrapper.m_dwStatus.load(),
-                      w.record.bFinished.load() ? WinHTTP_Download_Status_Cancel_By_User
-                                                : WinHTTP_Download_Status_Receiving);
+            EXPECT_EQ(w.scripted.wrapper.m_dwStatus.load(),
+                      w.outcome.bFinished ? WinHTTP_Download_Status_Cancel_By_User
+                                          : WinHTTP_Download_Status_Receiving);
         }
-        EXPECT_EQ(Starting(w.published.fake.calls, {L"Open", L"IEConfig"}), sessions);
+        EXPECT_EQ(Starting(w.scripted.fake.calls, {L"Open", L"IEConfig"}), sessions);
     };
     const Calls direct = {L"Open 1 - -"};
     Calls stalled = {L"Start DownloadThread", L"Download percent: 10"};
@@ -193,7 +194,7 @@ TEST(Watchdog, LateThreadOfACancelledAttemptDoesNotTouchTheNextOne) {
     w.Pace(Stalls(1));
     ASSERT_EQ(w.Attempt(), 0);
     ASSERT_EQ(w.clock.LauncherPauses(), Seconds(6));
-    ASSERT_EQ(w.record.bCancel.load(), 1);
+    ASSERT_EQ(w.outcome.bCancelled, true);
     const std::vector<std::wstring> parts = PartFiles(w.dir.path());
     ASSERT_EQ(parts.size(), 1u);
     RemoveAbandonedAttemptFiles();
@@ -204,28 +205,28 @@ TEST(Watchdog, LateThreadOfACancelledAttemptDoesNotTouchTheNextOne) {
     EXPECT_TRUE(ReadMachineText(kSessionManagerKey, kPendingValue).empty());
     // Libcurl fails at 9 s, then a chunk a second; the late read returns with the third of them.
     const std::string second = Pattern(10 * 4096, 1);
-    PublishedWrapper next;
+    ScriptedWrapper next;
     next.fake.responses = {Ok(second)};
     next.fake.onRead = [&w](int i) {
         w.clock.WaitUntil(9000u + 1000u * i);
         if (i == 2) w.clock.ReleaseStalled();
     };
     w.curl.endsAt = 9000;
-    EXPECT_EQ(w.Attempt(), 1);
+    EXPECT_EQ(w.Attempt(WinHTTP_Download_Type_Direct_Connect, nullptr, &next.wrapper), 1);
     // The late thread stopped at its own cancel flag and removed its own file, without a word on
     // the status that the status line shows ...
     EXPECT_TRUE(Eventually(
         [&] { return Logged(w.log, kCancelledLine) == 1 && PartFiles(w.dir.path()).empty(); }));
-    EXPECT_EQ(w.published.wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Receiving);
+    EXPECT_EQ(w.scripted.wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Receiving);
     // ... while the second attempt started with a clear flag and read every chunk.
     EXPECT_EQ(next.wrapper.m_dwStatus.load(), WinHTTP_Download_Status_Completed);
     EXPECT_EQ(Starting(next.fake.calls, {L"Read"}).size(), 10u);
     EXPECT_EQ(FileText(w.target), second);
     EXPECT_EQ(w.traces.Count(L"Cancel download"), 1);
-    EXPECT_EQ(w.record.bCancel.load(), 0);
-    EXPECT_EQ(w.record.nResult.load(), 1);
-    EXPECT_TRUE(w.record.bFinished.load());
-    EXPECT_EQ(w.record.nPercent.load(), 100);
+    EXPECT_EQ(w.outcome.bCancelled, false);
+    EXPECT_EQ(w.outcome.nResult, 1);
+    EXPECT_TRUE(w.outcome.bFinished);
+    EXPECT_EQ(w.outcome.nPercent, 100);
 }
 
 }  // namespace

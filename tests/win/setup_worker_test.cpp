@@ -4,9 +4,9 @@
 // refuses connections, so an attempt that the script fails fails over WinHTTP too.
 #include "app/setup_worker.h"
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "app/message_table.h"
-#include "app/shared_state.h"
+#include "ui/shared_state.h"
 #include "base/held_file.h"
 #include "base/security_descriptor.h"
 #include "base/test_hooks.h"

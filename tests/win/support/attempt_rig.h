@@ -1,8 +1,8 @@
 #pragma once
 
 // One download attempt in fake time, as the attempt's tests run it: a clock that the launcher's
-// waits move on and that the scripted transfer waits for, a scripted libcurl path, the scripted
-// WinHTTP published as the process's download object, and the launcher's record.
+// waits move on and that the scripted transfer waits for, a scripted libcurl path, a download
+// object over the scripted WinHTTP, and what the launcher says the attempt did.
 #include <windows.h>
 
 #include <algorithm>
@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/shared_state.h"
 #include "base/test_hooks.h"
+#include "download/download_attempt.h"
 #include "download/download_file.h"
+#include "download/download_thread.h"
 #include "download_scenario.h"
 #include "trace_recorder.h"
 
@@ -127,13 +128,10 @@ inline int ScriptedCurl(const wchar_t* proxy, const wchar_t*, const wchar_t* fil
     return WriteBytes(file, {script.body.begin(), script.body.end()}) ? script.result : -1;
 }
 
-// The scripted WinHTTP published as the process's download object for the time of a test.
-struct PublishedWrapper {
-    PublishedWrapper() : previous(g_pWinHttpWrapper.exchange(&wrapper)) {}
-    ~PublishedWrapper() { g_pWinHttpWrapper.store(previous); }
+// A download object over the scripted WinHTTP, handed to the attempts that a test runs.
+struct ScriptedWrapper {
     FakeWinHttp fake;
     WinHttpWrapper wrapper{fake};
-    WinHttpWrapper* previous;
 };
 
 // Waits in real time, up to a limit, for what a thread left running will do.
@@ -165,10 +163,11 @@ struct Rig {
         SetHttpsDownloadFunction(nullptr);
         g_curl = nullptr;
     }
-    // Runs the thread of a new attempt to its end on the calling thread.
-    DownloadAttemptRef RunThread(DWORD type, bool abandoned = false) {
-        DownloadAttemptRef attempt(
-            DownloadAttempt::Create(kFakeUrl, target.c_str(), nullptr, type));
+    // Runs the thread of a new attempt to its end on the calling thread, through the scripted
+    // download object unless told otherwise.
+    DownloadAttemptRef RunThread(DWORD type, bool abandoned = false, bool withWrapper = true) {
+        DownloadAttemptRef attempt(DownloadAttempt::Create(
+            kFakeUrl, target.c_str(), nullptr, type, withWrapper ? &scripted.wrapper : nullptr));
         if (!attempt) return attempt;
         if (abandoned) attempt->Abandon();
         attempt->AddRef();
@@ -180,7 +179,7 @@ struct Rig {
     TraceRecorder traces;
     TempDir dir;
     std::wstring target = dir.File(L"Setup.dat");
-    PublishedWrapper published;
+    ScriptedWrapper scripted;
 };
 
 // Ten chunks of 4 KiB: ten percent a chunk.
@@ -191,15 +190,20 @@ struct WatchdogRig : Rig {
     WatchdogRig() {
         curl.clock = &clock;
         curl.endsAt = 1000;
-        published.fake.responses = {Ok(kTenChunks), Ok(kTenChunks)};
+        scripted.fake.responses = {Ok(kTenChunks), Ok(kTenChunks)};
     }
     // Chunk i of the WinHTTP body is read at at(i) ms.
     void Pace(std::function<unsigned(int)> at) {
-        published.fake.onRead = [this, at](int i) { clock.WaitUntil(at(i)); };
+        scripted.fake.onRead = [this, at](int i) { clock.WaitUntil(at(i)); };
     }
-    int Attempt(DWORD type = WinHTTP_Download_Type_Direct_Connect, HWND progress = nullptr) {
+    // One attempt through the scripted download object, or another one given; what it did is in
+    // outcome.
+    int Attempt(DWORD type = WinHTTP_Download_Type_Direct_Connect, HWND progress = nullptr,
+                WinHttpWrapper* wrapper = nullptr) {
         clock.ExpectThread();
-        return DownloadFile(&record, kFakeUrl, target.c_str(), progress, type);
+        outcome = DownloadFile(wrapper != nullptr ? wrapper : &scripted.wrapper, kFakeUrl,
+                               target.c_str(), progress, type);
+        return outcome.nResult;
     }
     ~WatchdogRig() { Settle(); }
     // A stalled thread still holds the scripted WinHTTP: let it end, removing its own file.
@@ -209,7 +213,7 @@ struct WatchdogRig : Rig {
     }
 
     AttemptClock clock;
-    DownloadThreadParam record;
+    AttemptOutcome outcome;
     DownloadLogTail log;
 };
 
