@@ -1,117 +1,14 @@
-// One download attempt against the scripted WinHTTP and a scripted libcurl path: the WinHTTP
-// downloads of each connection type, the thread, and the launcher's stall watchdog in fake time.
+// The launcher of one download attempt and its stall watchdog, in fake time, against the scripted
+// WinHTTP and a scripted libcurl path.
 #include <gtest/gtest.h>
 
 #include "attempt_rig.h"
 #include "download/abandoned_files.h"
-#include "download/download_by_type.h"
-#include "download/winhttp_rules.h"
 #include "registry_guard.h"
 
 namespace {
 
 using namespace testsupport;
-
-FakeIEConfig StaticProxy(const std::wstring& proxy) { return {FALSE, {}, proxy, {}}; }
-
-const std::string kBody = Pattern(3 * 4096);
-
-TEST(DownloadByType, MakesTheDownloadsOfItsType) {
-    struct Restore {
-        ~Restore() { g_configuredProxy = {}; }
-    } restore;
-    g_configuredProxy = {L"127.0.0.1", 3128, L"qerv", L"secret"};
-    const FakeResponse k404{.status = 404}, kGot = Ok(kBody);
-    const FakeResponse k407{.status = 407, .schemes = kAuthSchemeBasic, .target = 1};
-    const std::wstring direct = L"Open 1 - -", ie = L"Open 3 127.0.0.1:3128 -";
-    enum Cancel { Clear, Set, Absent };
-    // sessions: the sessions opened, with the credentials given.
-    const auto check = [](const char* name, DWORD type, Cancel cancel,
-                          std::vector<FakeResponse> responses, int result, const Calls& sessions) {
-        SCOPED_TRACE(name);
-        DownloadScenario s;
-        s.fake.ieConfig = StaticProxy(L"127.0.0.1:3128");
-        s.fake.responses = responses;
-        s.cancel = cancel == Set ? 1 : 0;
-        EXPECT_EQ(DownloadByType(type, nullptr, cancel == Absent ? nullptr : &s.cancel, &s.percent,
-                                 &s.wrapper, kFakeUrl, s.target.c_str()),
-                  result);
-        EXPECT_EQ(Starting(s.fake.calls, {L"Open", L"Credentials"}), sessions);
-        EXPECT_EQ(s.fake.OpenHandles(), 0);
-        if (result == 1) {
-            EXPECT_EQ(FileText(s.target), kBody);
-        }
-    };
-    check("AutoDirect", 0, Clear, {kGot}, 1, {direct});
-    check("AutoFallsBackToIEProxy", 0, Clear, {k404, kGot}, 1, {direct, ie});
-    check("AutoWithoutFlagFallsBack", 0, Absent, {k404, k404}, 0, {direct, ie});
-    // The set flag stops the direct download before it opens anything, and nothing follows.
-    check("AutoCancelledStartsNothing", 0, Set, {kGot, kGot}, 0, {});
-    check("Direct", 1, Clear, {kGot}, 1, {direct});
-    check("DefaultProxy", 2, Clear, {kGot}, 1, {L"Open 0 - -"});
-    check("IEProxy", 3, Clear, {k404}, 0, {ie});
-    // The configured proxy answers its challenge with its user name and password.
-    check("ConfiguredProxy", 4, Clear, {k407, kGot}, 1,
-          {L"Open 3 127.0.0.1:3128 <local>", L"Credentials 1 1 qerv secret"});
-    check("UnknownType", 5, Clear, {}, 0, {});
-}
-
-// The thread runs libcurl into the attempt's own file and, when that fails, WinHTTP of the
-// attempt's type into the same file. The launcher takes a finished file; a thread that ends after
-// the launcher gave up, or fails, removes it.
-TEST(DownloadThread, RunsLibcurlThenWinHttpOfItsTypeIntoTheAttemptsOwnFile) {
-    // published: a download object exists; curl: libcurl's result.
-    const auto check = [](const char* name, bool published, int curl, bool abandoned, DWORD type,
-                          std::vector<FakeResponse> responses, LONG result, LONG curlPhase,
-                          const std::string& ownFile, const Calls& sessions) {
-        SCOPED_TRACE(name);
-        SleepRecorder pauses;
-        Rig rig;
-        rig.curl.result = curl;
-        rig.curl.body = kBody;
-        rig.scripted.fake.responses = responses;
-        DownloadAttemptRef attempt = rig.RunThread(type, abandoned, published);
-        ASSERT_TRUE(attempt);
-        EXPECT_EQ(attempt->nResult.load(), result);
-        EXPECT_EQ(attempt->bCurlPhase.load(), curlPhase);
-        EXPECT_EQ(attempt->IsFinished(), !abandoned);
-        EXPECT_EQ(FileText(attempt->szOwnFile()), ownFile);
-        EXPECT_FALSE(FileExists(rig.target));
-        EXPECT_EQ(rig.curl.calls,
-                  published ? Calls{L"- " + std::wstring(attempt->szOwnFile())} : Calls{});
-        EXPECT_EQ(Starting(rig.scripted.fake.calls, {L"Open"}), sessions);
-        EXPECT_EQ(rig.traces.Lines(), Calls{L"Start DownloadThread"});
-    };
-    check("NoDownloadObject", false, 1, false, 1, {}, 0, 1, "(missing)", {});
-    check("LibcurlSucceeds", true, 1, false, 1, {}, 1, 1, kBody, {});
-    check("LibcurlSucceedsAfterTheLauncherGaveUp", true, 1, true, 1, {}, 1, 1, "(missing)", {});
-    check("WinHttpOfTheSameType", true, -1, false, 2, {Ok(kBody)}, 1, 0, kBody, {L"Open 0 - -"});
-    check("BothFail", true, -1, false, 1, {Ok(kBody, 2 * 3 * 4096)}, 0, 0, "(missing)",
-          {L"Open 1 - -"});
-}
-
-// The libcurl path gets a proxy only for the Internet Explorer type: the static proxy list of the
-// settings, or the empty text (no proxy) when there is none to pass on.
-TEST(DownloadThread, LibcurlGetsTheIEStaticProxyForTheIEType) {
-    const auto check = [](DWORD type, std::optional<FakeIEConfig> settings,
-                          const std::wstring& proxy) {
-        SCOPED_TRACE(::testing::Message() << type << " " << settings.has_value());
-        Rig rig;
-        rig.curl.result = 1;
-        rig.scripted.fake.ieConfig = settings;
-        const DownloadAttemptRef attempt = rig.RunThread(type);
-        ASSERT_TRUE(attempt);
-        EXPECT_EQ(rig.curl.calls, Calls{proxy + L" " + attempt->szOwnFile()});
-    };
-    const std::wstring list = L"http=http://127.0.0.1:3128;https=https://127.0.0.1:3129";
-    const std::wstring longest = L"127.0.0.1:3128;" + std::wstring(255 - 15, L'x');
-    for (const DWORD type : {0u, 1u, 2u}) check(type, StaticProxy(list), L"-");
-    check(3, StaticProxy(list), list);
-    check(3, StaticProxy(longest), longest);
-    check(3, StaticProxy(longest + L"x"), L"");
-    check(3, FakeIEConfig{}, L"");
-    check(3, std::nullopt, L"");
-}
 
 // A WinHTTP transfer must gain a point in every five samples, and the libcurl phase before it is
 // not watched. Libcurl fails at 1 s unless curlSucceedsAt says otherwise.

@@ -128,6 +128,9 @@ inline int ScriptedCurl(const wchar_t* proxy, const wchar_t*, const wchar_t* fil
     return WriteBytes(file, {script.body.begin(), script.body.end()}) ? script.result : -1;
 }
 
+// Internet Explorer settings with a static proxy list and nothing else.
+inline FakeIEConfig StaticProxy(const std::wstring& proxy) { return {FALSE, {}, proxy, {}}; }
+
 // A download object over the scripted WinHTTP, handed to the attempts that a test runs.
 struct ScriptedWrapper {
     FakeWinHttp fake;
