@@ -89,8 +89,8 @@ class ReadBuffer {
 
 }  // namespace
 
-DWORD WinHttpDownloadCall::ReceiveIntoFile(HINTERNET hRequest, DWORD dwStatusCode,
-                                           const wchar_t* szPathSaveFile) {
+DWORD WinHttpDownloadCall::ReceiveIntoFile(DWORD dwStatusCode, const wchar_t* szPathSaveFile) {
+    const HINTERNET hRequest = m_request.get();
     SetStatus(WinHTTP_Download_Status_Response_OK);
     DWORD dwLength = 0;
     DWORD dwSize = sizeof(dwLength);
