@@ -32,9 +32,9 @@ constexpr char kFailed[] = "SafeDownloadFile: authentication failed";
 class SeededProxy {
   public:
     SeededProxy(bool user, const wchar_t* portVariable)
-        : root_(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE),
-          name_(user ? L"DefaultConnectionSettings" : L"WinHttpSettings"),
-          views_(user ? std::vector<REGSAM>{0}
+        : m_root(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE),
+          m_name(user ? L"DefaultConnectionSettings" : L"WinHttpSettings"),
+          m_views(user ? std::vector<REGSAM>{0}
                       : std::vector<REGSAM>{KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         const std::wstring port = Env(portVariable);
         const std::string proxy = "127.0.0.1:" + std::string(port.begin(), port.end());
@@ -44,13 +44,13 @@ class SeededProxy {
                                reinterpret_cast<const BYTE*>(words.data() + words.size()));
         blob.insert(blob.end(), proxy.begin(), proxy.end());
         blob.resize(blob.size() + (user ? 8 : 4));  // the empty lists that follow
-        for (REGSAM view : views_) {
-            seeded &= RegSetKeyValueW(Key(view).get(), nullptr, name_, REG_BINARY, blob.data(),
+        for (REGSAM view : m_views) {
+            seeded &= RegSetKeyValueW(Key(view).get(), nullptr, m_name, REG_BINARY, blob.data(),
                                       static_cast<DWORD>(blob.size())) == ERROR_SUCCESS;
         }
     }
     ~SeededProxy() {
-        for (REGSAM view : views_) RegDeleteValueW(Key(view).get(), name_);
+        for (REGSAM view : m_views) RegDeleteValueW(Key(view).get(), m_name);
     }
 
     bool seeded = true;
@@ -59,14 +59,14 @@ class SeededProxy {
     std::unique_ptr<HKEY__, decltype(&RegCloseKey)> Key(REGSAM view) const {
         HKEY key = nullptr;
         RegCreateKeyExW(
-            root_, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+            m_root, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
             0, nullptr, 0, KEY_WRITE | view, nullptr, &key, nullptr);
         return {key, &RegCloseKey};
     }
 
-    HKEY root_;
-    const wchar_t* name_;
-    std::vector<REGSAM> views_;
+    HKEY m_root;
+    const wchar_t* m_name;
+    std::vector<REGSAM> m_views;
 };
 
 class Attempts : public ::testing::Test {

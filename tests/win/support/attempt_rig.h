@@ -35,7 +35,7 @@ inline AttemptClock* g_clock = nullptr;
 // known percentage.
 class AttemptClock {
   public:
-    AttemptClock() : launcher_(GetCurrentThreadId()) {
+    AttemptClock() : m_launcher(GetCurrentThreadId()) {
         g_clock = this;
         SetSleepFunction([](unsigned ms) { g_clock->Advance(ms); });
     }
@@ -46,64 +46,64 @@ class AttemptClock {
     }
     // Before each DownloadFile: one download thread is about to run.
     void ExpectThread() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        running_ = 1;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = 1;
     }
     // Returns once the clock has reached ms, or for kNever once the stalled ones are released.
     void WaitUntil(unsigned ms) {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(m_mutex);
         if (Reached(ms)) return;
-        waiting_.push_back(ms);
-        --running_;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return Reached(ms); });
+        m_waiting.push_back(ms);
+        --m_running;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return Reached(ms); });
     }
     void ReleaseStalled() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        released_ = true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_released = true;
         WakeReached();
     }
     unsigned Now() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return now_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_now;
     }
     std::vector<unsigned> LauncherPauses() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return pauses_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_pauses;
     }
 
   private:
-    bool Reached(unsigned ms) const { return ms == kNever ? released_ : now_ >= ms; }
+    bool Reached(unsigned ms) const { return ms == kNever ? m_released : m_now >= ms; }
     // A woken thread counts as running until it waits again.
     void WakeReached() {
-        const auto woken = std::remove_if(waiting_.begin(), waiting_.end(),
+        const auto woken = std::remove_if(m_waiting.begin(), m_waiting.end(),
                                           [this](unsigned ms) { return Reached(ms); });
-        running_ += static_cast<int>(waiting_.end() - woken);
-        waiting_.erase(woken, waiting_.end());
-        changed_.notify_all();
+        m_running += static_cast<int>(m_waiting.end() - woken);
+        m_waiting.erase(woken, m_waiting.end());
+        m_changed.notify_all();
     }
     void Advance(unsigned ms) {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(m_mutex);
         // The download's own pauses (availability retries) wait for the clock too.
-        if (GetCurrentThreadId() != launcher_) {
-            const unsigned until = now_ + ms;
+        if (GetCurrentThreadId() != m_launcher) {
+            const unsigned until = m_now + ms;
             lock.unlock();
             return WaitUntil(until);
         }
-        now_ += ms;
-        pauses_.push_back(ms);
+        m_now += ms;
+        m_pauses.push_back(ms);
         WakeReached();
-        changed_.wait_for(lock, std::chrono::milliseconds(300), [&] { return running_ <= 0; });
+        m_changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return m_running <= 0; });
     }
 
-    const DWORD launcher_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<unsigned> waiting_;
-    unsigned now_ = 0;
-    int running_ = 0;
-    bool released_ = false;
-    std::vector<unsigned> pauses_;
+    const DWORD m_launcher;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<unsigned> m_waiting;
+    unsigned m_now = 0;
+    int m_running = 0;
+    bool m_released = false;
+    std::vector<unsigned> m_pauses;
 };
 
 // The libcurl path as a script: it fails or writes body once the clock reaches endsAt, and
