@@ -86,20 +86,22 @@ int DownloadPackage(SetupDialogView& view, WinHttpWrapper* pWrapper,
 
 bool DecodeInstaller(const SetupPaths& paths) {
     DebugTrace(L"sDecodedPath: %s", paths.decodedFile.c_str());
-    const int bRet =
-        DecodePackageFile(paths.packageFile.c_str(), paths.decodedFile.c_str()) == kDecodeOk ? 1
-                                                                                             : 0;
+    const int nResult = DecodePackageFile(paths.packageFile.c_str(), paths.decodedFile.c_str());
+    const int bRet = nResult == kDecodeOk ? 1 : 0;
     DebugTrace(L"pqrlo -2 : bRet: %d", bRet);
     DebugTrace(L"sPathFileRun: %s", paths.installerFile.c_str());
     DebugTrace(L"sDownloadedPath: %s", paths.packageFile.c_str());
     // A failed decoding leaves no output, so the move fails; the run counts as a failed download
     // whatever the move did.
-    if (!MoveFileExW(paths.decodedFile.c_str(), paths.installerFile.c_str(),
-                     MOVEFILE_REPLACE_EXISTING)) {
-        DebugTrace(L"MoveFileEx eror: %d", GetLastError());
-        return false;
+    const bool bMoved = MoveFileExW(paths.decodedFile.c_str(), paths.installerFile.c_str(),
+                                    MOVEFILE_REPLACE_EXISTING) != FALSE;
+    if (!bMoved) DebugTrace(L"MoveFileEx eror: %d", GetLastError());
+    // Which failure it was, for whoever reads the trace: a changed digest, a full disk and a
+    // locked file otherwise look alike.
+    if (nResult != kDecodeOk) {
+        DebugTrace(L"Package not decoded: %d: %hs", nResult, DescribeDecodeResult(nResult));
     }
-    return bRet == 1;
+    return bMoved && bRet == 1;
 }
 
 namespace {

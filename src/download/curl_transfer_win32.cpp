@@ -1,5 +1,7 @@
 #include "download/curl_transfer.h"
 
+#include "download/curl_options.h"
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -171,8 +173,8 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
                      CurlProgressTarget* pProgress, std::atomic<LONG>* pnPercent) {
     ResumePoint unkept;
     ResumePoint& point = pResume != nullptr ? *pResume : unkept;
-    curl_easy_setopt(pCurl, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(pCurl, CURLOPT_WRITEFUNCTION, WriteToFile);
+    CurlOptions options(pCurl);
+    options.Set(CURLOPT_HEADERFUNCTION, OnHeader).Set(CURLOPT_WRITEFUNCTION, WriteToFile);
     // A second pass only when the answer to a request for the rest was the whole package.
     for (int nPass = 0; nPass < 2; ++nPass) {
         bool bResume = point.CanResume();
@@ -190,11 +192,11 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
         TransferState state{file.get(), bResume ? point.nBytes : 0u, bResume ? &point : nullptr,
                             Answer(), false};
         Slist headers(bResume ? curl_slist_append(nullptr, IfRangeHeader(point).c_str()) : nullptr);
-        curl_easy_setopt(pCurl, CURLOPT_HTTPHEADER, headers.get());
-        curl_easy_setopt(pCurl, CURLOPT_RESUME_FROM_LARGE,
-                         static_cast<curl_off_t>(bResume ? point.nBytes : 0));
-        curl_easy_setopt(pCurl, CURLOPT_HEADERDATA, &state);
-        curl_easy_setopt(pCurl, CURLOPT_WRITEDATA, &state);
+        options.Set(CURLOPT_HTTPHEADER, headers.get())
+            .Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(bResume ? point.nBytes : 0))
+            .Set(CURLOPT_HEADERDATA, &state)
+            .Set(CURLOPT_WRITEDATA, &state);
+        if (!options.AllTaken()) return Traced(false);
         pProgress->dBase = bResume ? point.nBytes : 0;
         if (bResume && pnPercent) pnPercent->store(StoredPercent(point.nBytes, point.nTotal));
         const CURLcode code = curl_easy_perform(pCurl);

@@ -106,8 +106,11 @@ TEST_F(SetupWorkerTest, DecodingTurnsThePackageIntoTheInstaller) {
     EXPECT_FALSE(DecodeInstaller(paths));
     EXPECT_TRUE(testsupport::FileExists(paths.packageFile));
     EXPECT_FALSE(testsupport::FileExists(paths.installerFile));
+    // After the lines of old, one that says which failure it was.
     EXPECT_TRUE(TracedInOrder({L"pqrlo -2 : bRet: 0", L"MoveFileEx eror: 2"}));
-    EXPECT_EQ(recorder.Lines().back(), L"MoveFileEx eror: 2");
+    EXPECT_EQ(recorder.Lines().back(),
+              L"Package not decoded: 1: wrong magic, or the payload length does not match the "
+              L"file size");
 }
 
 TEST_F(SetupWorkerTest, OutcomeStaysOnThePausedStatusLineAndAFailureRemovesTheFiles) {
@@ -264,7 +267,8 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
          SetupEnd::kDownloadFailed, hiddenFailure, 0, {L"pqrlo -4", Text(kMsgDownloadFailed)}},
         {"package does not decode", L"", Serve::kGarbage, kNone, SetupEnd::kDownloadFailed,
          {L"Pause", L"SetProgress 0", Status(kMsgDownloadFailed), Box(kMsgDownloadFailed)}, 0,
-         {L"pqrlo - 1: bRet = 1", L"MoveFileEx eror: 2", L"pqrlo -4"}},
+         {L"pqrlo - 1: bRet = 1", L"MoveFileEx eror: 2", L"Package not decoded: 1: ",
+          L"pqrlo -4"}},
         {"installer not signed", L"", Serve::kUnsignedPackage, kNone, SetupEnd::kDownloadFailed,
          refused, 0, {L"pqrlo -2 : bRet: 1", unsigned0, L"pqrlo -4"}},
         {"download only, installer not signed", L"/DownloadOnly", Serve::kUnsignedPackage, kNone,
