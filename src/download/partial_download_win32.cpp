@@ -1,7 +1,6 @@
 #include "download/partial_download.h"
 
 #include <mutex>
-#include <new>
 #include <string>
 
 namespace {
@@ -45,8 +44,7 @@ void OfferPartialDownload(const wchar_t* szPath, const wchar_t* szUrl, const Res
         return;
     }
     DropKept();
-    Kept() = new (std::nothrow) KeptPart{szPath, szUrl, point};
-    if (Kept() == nullptr) DeleteFileW(szPath);
+    Kept() = new KeptPart{szPath, szUrl, point};
 }
 
 bool AdoptPartialDownload(const wchar_t* szUrl, const wchar_t* szOwnPath, ResumePoint* pPoint) {
