@@ -8,6 +8,7 @@
 #include "download/https_download.h"
 #include "download_scenario.h"
 #include "fault_server.h"
+#include "hook_guards.h"
 #include "trace_recorder.h"
 
 namespace {
@@ -34,7 +35,8 @@ class HttpsDownload : public testing::Test {
     LONG_PTR Download(const wchar_t* proxy, const std::wstring& url, int* result) {
         const size_t before = m_bar.Positions().size();
         m_percent = 77;
-        *result = DownloadURLByHTTPS(proxy, url.c_str(), m_file.c_str(), m_bar.window(), &m_percent);
+        *result =
+            DownloadURLByHTTPS(proxy, url.c_str(), m_file.c_str(), m_bar.window(), &m_percent);
         const std::vector<WPARAM> positions = m_bar.Positions();
         return positions.size() > before ? static_cast<LONG_PTR>(positions.back()) : -1;
     }
@@ -134,13 +136,14 @@ TEST_F(HttpsDownload, EndsAsTheAddressProxyAndServerSay) {
 // A server that trickles the body below the floor is given up on (at a compressed floor here:
 // 1 KiB a second for two seconds), instead of holding the unwatched libcurl phase for good.
 TEST_F(HttpsDownload, CrawlingTransferFails) {
-    SetCurlCrawlFloor(1024, 2);
     const ULONGLONG start = GetTickCount64();
     int result = 0;
-    Download(nullptr, LoopbackUrl(L"https", L"QERV_TEST_FAULT_HTTPS_PORT", L"/slow/40000/400"),
-             &result);
+    {
+        const CurlCrawlFloor floor(1024, 2);
+        Download(nullptr, LoopbackUrl(L"https", L"QERV_TEST_FAULT_HTTPS_PORT", L"/slow/40000/400"),
+                 &result);
+    }
     const ULONGLONG elapsed = GetTickCount64() - start;
-    SetCurlCrawlFloor(0, 0);
     EXPECT_EQ(result, -1);
     EXPECT_LT(elapsed, 20000u);
     const Traces lines = m_traces.Lines();

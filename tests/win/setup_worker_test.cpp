@@ -19,11 +19,13 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "recording_view.h"
+#include "hook_guards.h"
 #include "registry_guard.h"
 #include "sleep_recorder.h"
 #include "test_support.h"
@@ -235,7 +237,9 @@ struct RunCase {
     const char* minimum = "";  // the lowest installer version started
 };
 
-TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
+// The runs of the table below: every mode and outcome. The texts are built when the rows are,
+// in the language of that moment.
+std::vector<RunCase> RunCases() {
     const std::wstring done = Status(kMsgDownloadCompleted);
     const std::vector<std::wstring> allFailed = {L"Pause",
                                                  Status(kMsgSwitchToIeProxy),
@@ -255,7 +259,7 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
     const std::wstring unsigned0 = L"Installer signature refused: WinVerifyTrust 0x800B0100: ";
     const int kNone = kCancelStateNone;
     // clang-format off
-    const RunCase kCases[] = {
+    return {
         {"installs", L"", Serve::kPackage, kNone, SetupEnd::kInstallerLaunched,
          {L"Pause", done, L"Hide"}, kStarted, {L"pqrlo - 1: bRet = 1", L"pqrlo -3", L"pqrlo -5"}},
         {"download only", L"/DownloadOnly", Serve::kPackage, kNone, SetupEnd::kDownloadOnlyCopied,
@@ -298,15 +302,19 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
          {}},
     };
     // clang-format on
+}
 
+class RunSetupEnds : public SetupWorkerTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(RunSetupEnds, AsItsModeAndOutcomeSay) {
+    const RunCase c = RunCases()[GetParam()];
     const std::wstring beside = testsupport::BesideTestProgram(L"SetupB.exe");
     testsupport::RegistryValueGuard pending(testsupport::kSessionManagerKey,
                                             testsupport::kPendingValue);
     // Runs do not wait: every wait only yields, so that the attempts' threads get on.
     sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
-    SetHttpsDownloadFunction(ScriptedCurl);
-    for (const RunCase& c : kCases) {
-        SCOPED_TRACE(c.name);
+    const testsupport::HttpsDownloadScript curl(ScriptedCurl);
+    {
         testsupport::TempDir runTemp;
         testsupport::TemporaryFolderOverride override(runTemp.path());
         DeleteFileW(beside.c_str());
@@ -362,8 +370,16 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
         EXPECT_EQ(bKept, (c.left & kFolderKept) != 0) << folder;
     }
     DeleteFileW(beside.c_str());
-    SetHttpsDownloadFunction(nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RunSetupEnds, ::testing::Range<std::size_t>(0, RunCases().size()),
+                         [](const ::testing::TestParamInfo<std::size_t>& info) {
+                             std::string name = RunCases()[info.param].name;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
 
 // Another process of the user tries to put an unsigned program in the checked installer's place
 // while the run shows its outcome for 1.5 s, or at the last moment before the start: it cannot,
@@ -375,7 +391,7 @@ TEST_F(SetupWorkerTest, TheInstallerCheckedIsTheOneStarted) {
     testsupport::RegistryValueGuard pending(testsupport::kSessionManagerKey,
                                             testsupport::kPendingValue);
     sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
-    SetHttpsDownloadFunction(ScriptedCurl);
+    const testsupport::HttpsDownloadScript curl(ScriptedCurl);
     g_serves = true;
     g_served = Package();
     // Every way to put another file there; each must fail.
@@ -420,7 +436,6 @@ TEST_F(SetupWorkerTest, TheInstallerCheckedIsTheOneStarted) {
         sleeps.SetAfterWait(nullptr);
         DeleteFileW(beside.c_str());
     }
-    SetHttpsDownloadFunction(nullptr);
 }
 
 // A start that ran another file than the one checked (which the system starter ends at once)
@@ -429,7 +444,7 @@ TEST_F(SetupWorkerTest, AnotherFileStartedEndsTheRunAsARefusal) {
     testsupport::RegistryValueGuard pending(testsupport::kSessionManagerKey,
                                             testsupport::kPendingValue);
     sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
-    SetHttpsDownloadFunction(ScriptedCurl);
+    const testsupport::HttpsDownloadScript curl(ScriptedCurl);
     g_serves = true;
     g_served = Package();
     testsupport::TempDir runTemp;
@@ -443,7 +458,6 @@ TEST_F(SetupWorkerTest, AnotherFileStartedEndsTheRunAsARefusal) {
     EXPECT_TRUE(TracedInOrder(
         {L"szProcessPath: ", L"Installer started is not the one checked: ", L"pqrlo -4"}));
     EXPECT_EQ(DownloadFolderIn(runTemp.path()), L"");
-    SetHttpsDownloadFunction(nullptr);
 }
 
 // The download-only copy lands in the program's folder as a new file moved onto the name, whatever
