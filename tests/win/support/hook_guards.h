@@ -28,4 +28,13 @@ class CurlCrawlFloor {
     CurlCrawlFloor& operator=(const CurlCrawlFloor&) = delete;
 };
 
+// The signer of a sound signature reads as missing.
+class SignerUnreadable {
+  public:
+    SignerUnreadable() { SetSignerUnreadable(true); }
+    ~SignerUnreadable() { SetSignerUnreadable(false); }
+    SignerUnreadable(const SignerUnreadable&) = delete;
+    SignerUnreadable& operator=(const SignerUnreadable&) = delete;
+};
+
 }  // namespace testsupport
