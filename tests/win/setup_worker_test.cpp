@@ -8,6 +8,7 @@
 #include "app/message_table.h"
 #include "ui/shared_state.h"
 #include "base/held_file.h"
+#include "download/abandoned_files.h"
 #include "base/security_descriptor.h"
 #include "base/test_hooks.h"
 #include "system/package_format.h"
@@ -458,6 +459,26 @@ TEST_F(SetupWorkerTest, AnotherFileStartedEndsTheRunAsARefusal) {
     EXPECT_TRUE(TracedInOrder(
         {L"szProcessPath: ", L"Installer started is not the one checked: ", L"pqrlo -4"}));
     EXPECT_EQ(DownloadFolderIn(runTemp.path()), L"");
+}
+
+// A download-only run that succeeds removes the files of the attempts it gave up on, as every
+// other ending does.
+TEST_F(SetupWorkerTest, DownloadOnlyRemovesTheFilesOfAttemptsGivenUp) {
+    sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
+    const testsupport::HttpsDownloadScript curl(ScriptedCurl);
+    g_serves = true;
+    g_served = Package();
+    testsupport::TempDir runTemp;
+    testsupport::TemporaryFolderOverride override(runTemp.path());
+    const std::wstring beside = testsupport::BesideTestProgram(L"SetupB.exe");
+    const std::wstring givenUp = temp.File(L"Setup.dat.7.part");
+    ASSERT_TRUE(testsupport::WriteBytes(givenUp, {1, 2, 3}));
+    RememberAbandonedFile(givenUp.c_str());
+
+    EXPECT_EQ(RunSetup(view, L"/x", L"/DownloadOnly", kRecordingStarter, kInstallerPolicy),
+              SetupEnd::kDownloadOnlyCopied);
+    EXPECT_FALSE(testsupport::FileExists(givenUp));
+    DeleteFileW(beside.c_str());
 }
 
 // The download-only copy lands in the program's folder as a new file moved onto the name, whatever
