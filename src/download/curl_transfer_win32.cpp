@@ -174,11 +174,15 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
     // A second pass only when the answer to a request for the rest was the whole package.
     for (int nPass = 0; nPass < 2; ++nPass) {
         bool bResume = point.CanResume();
-        File file(bResume ? OpenForAppending(szSaveFile, point.nBytes) : nullptr);
+        // The rest is asked for only with its validator, so that it is the rest of the same
+        // package.
+        Slist headers(bResume ? curl_slist_append(nullptr, IfRangeHeader(point).c_str()) : nullptr);
+        File file(headers ? OpenForAppending(szSaveFile, point.nBytes) : nullptr);
         if (!file) {
             // A part that is not what the point says is no part to continue.
             bResume = false;
             point.Forget();
+            headers.reset();
             file.reset(OpenForWriting(szSaveFile));
         }
         if (!file) {
@@ -187,7 +191,6 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
         }
         TransferState state{file.get(), bResume ? point.nBytes : 0u, bResume ? &point : nullptr,
                             Answer(), false};
-        Slist headers(bResume ? curl_slist_append(nullptr, IfRangeHeader(point).c_str()) : nullptr);
         curl_easy_setopt(pCurl, CURLOPT_HTTPHEADER, headers.get());
         curl_easy_setopt(pCurl, CURLOPT_RESUME_FROM_LARGE,
                          static_cast<curl_off_t>(bResume ? point.nBytes : 0));
