@@ -26,12 +26,7 @@ int DownloadByHttps(const wchar_t* szProxy, const std::wstring& bypass, Download
 // a larger part that another attempt's thread has left since then takes its place.
 void TakeLargestPart(DownloadAttempt& attempt) {
     ResumePoint& resume = attempt.resume;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (resume.nBytes > 0 &&
-        (!GetFileAttributesExW(attempt.szOwnFile(), GetFileExInfoStandard, &data) ||
-         data.nFileSizeHigh != 0 || data.nFileSizeLow != resume.nBytes)) {
-        resume.Forget();
-    }
+    if (resume.nBytes > 0 && PartSize(attempt.szOwnFile()) != resume.nBytes) resume.Forget();
     AdoptPartialDownload(attempt.szUrl(), attempt.szOwnFile(), &resume);
 }
 

@@ -189,7 +189,7 @@ HANDLE WinHttpDownloadCall::OpenTarget(const wchar_t* szPathSaveFile, const Body
     LARGE_INTEGER size = {};
     if (hFile != INVALID_HANDLE_VALUE &&
         (!GetFileSizeEx(hFile, &size) || size.QuadPart != start.dwBase ||
-         !SetFilePointerEx(hFile, size, nullptr, FILE_BEGIN))) {
+         SetFilePointer(hFile, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER)) {
         CloseHandle(hFile);
         hFile = INVALID_HANDLE_VALUE;
     }
