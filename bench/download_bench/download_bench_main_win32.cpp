@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "app/setup_worker.h"
-#include "app/shared_state.h"
 #include "download/download_file.h"
 #include "download/https_download.h"
 #include "download/winhttp_wrapper.h"
@@ -104,11 +103,10 @@ Outcome RunToDecodedInstaller(const std::wstring& url, const std::wstring& file)
     ProgressBarThread progress;
     BenchView view(progress.window());
     // As the worker does; never freed, as a thread given up on may still use it.
-    g_pWinHttpWrapper.store(new WinHttpWrapper());
-    DownloadThreadParam record;
+    WinHttpWrapper* pWrapper = new WinHttpWrapper();
     const std::wstring decoded = file + L".decoded";
     const double start = Seconds();
-    outcome.bOk = DownloadPackage(view, &record, file, url, url) == 1 &&
+    outcome.bOk = DownloadPackage(view, pWrapper, file, url, url) == 1 &&
                   DecodePackageFile(file.c_str(), decoded.c_str()) == kDecodeOk;
     outcome.dSeconds = Seconds() - start;
     DeleteFileW(decoded.c_str());

@@ -2,7 +2,7 @@
 // step and held open until it is removed, so that the folder checked is the folder used.
 #include "app/download_folder.h"
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "base/held_file.h"
 #include "app/installer_launch_command.h"
 #include "base/security_descriptor.h"

@@ -1,6 +1,6 @@
 #include "app/installer_check.h"
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "base/held_file.h"
 #include "system/installer_signer.h"
 #include "system/program_image.h"

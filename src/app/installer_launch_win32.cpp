@@ -2,10 +2,10 @@
 // itself with its clean-up.
 #include "app/installer_launch.h"
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
-#include "download/download_file.h"
+#include "download/abandoned_files.h"
 #include "base/held_file.h"
 #include "ui/setup_dialog_view.h"
 
@@ -97,47 +97,42 @@ void RemoveAtRestart(const std::wstring& path) {
     if (!path.empty()) MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-// The files of the launch. In set-up-only mode nothing was downloaded: the package and the
-// decoded installer stay unnamed, and the installer is the one next to the program.
-struct LaunchFiles {
-    std::wstring sDownloadedPath;
-    std::wstring sPathFileRun;
-    std::wstring szFileSavePath;  // the installer to start
-    std::wstring szDirectoryDownload;
-};
-
-LaunchFiles FilesOf(const SetupPaths& paths, bool bSetupOnly) {
-    if (bSetupOnly) {
-        return {{}, {}, InstallerNextToProgram(paths.programFolder), paths.downloadFolder};
-    }
-    return {paths.packageFile, paths.installerFile, paths.installerFile, paths.downloadFolder};
+// The run's own files as the launch removes them. In set-up-only mode nothing was downloaded:
+// the package and the decoded installer stay unnamed.
+SetupPaths DownloadedFiles(const SetupPaths& paths, bool bSetupOnly) {
+    if (!bSetupOnly) return paths;
+    SetupPaths downloaded;
+    downloaded.downloadFolder = paths.downloadFolder;
+    return downloaded;
 }
 
 // Pending removals run in the order they were registered, and a folder goes only once it is
 // empty, so the folder comes last, after the files of attempts that were given up.
-void ScheduleRemovals(const LaunchFiles& files) {
-    RemoveAtRestart(files.sPathFileRun);
-    RemoveAtRestart(files.sDownloadedPath);
-    RemoveAtRestart(files.szFileSavePath);
+void ScheduleRemovals(const SetupPaths& downloaded, const std::wstring& installer) {
+    RemoveAtRestart(downloaded.installerFile);
+    RemoveAtRestart(downloaded.packageFile);
+    RemoveAtRestart(installer);
     RemoveAbandonedAttemptFiles();
-    RemoveAtRestart(files.szDirectoryDownload);
+    RemoveAtRestart(downloaded.downloadFolder);
 }
 
 // The installer and the folder are let go only now, just before they are removed here.
-void DeleteInstallerNow(const LaunchFiles& files, HeldFiles* pHeld) {
+void DeleteInstallerNow(const std::wstring& installer, HeldFiles* pHeld) {
     pHeld->installer.reset();
-    DeleteNow(files.szFileSavePath);
+    DeleteNow(installer);
 }
 
-void RemoveFolderNow(const LaunchFiles& files, HeldFiles* pHeld) {
+void RemoveFolderNow(const SetupPaths& downloaded, HeldFiles* pHeld) {
     pHeld->folder.reset();
-    RemoveFolderNow(files.szDirectoryDownload);
+    RemoveFolderNow(downloaded.downloadFolder);
 }
 
-// szFile is the installer as the path that leads to the held file now names it.
-LaunchOutcome StartInstallerElevated(const LaunchFiles& files, const std::wstring& szFile,
-                                     const std::wstring& sArgumentFist, SetupDialogView& view,
-                                     const InstallerStarter& starter, HeldFiles* pHeld) {
+// installer is the one to start (named as the command line names it); szFile is the path that
+// leads to the held file now.
+LaunchOutcome StartInstallerElevated(const SetupPaths& downloaded, const std::wstring& installer,
+                                     const std::wstring& szFile, const std::wstring& sArgumentFist,
+                                     SetupDialogView& view, const InstallerStarter& starter,
+                                     HeldFiles* pHeld) {
     wchar_t szParameters[kLaunchBufferChars] = {};
     if (!ComposeElevatedParameters(sArgumentFist, g_nLanguage.load(), szParameters)) {
         DebugTrace(L"Installer parameters do not fit: %s", sArgumentFist.c_str());
@@ -147,19 +142,19 @@ LaunchOutcome StartInstallerElevated(const LaunchFiles& files, const std::wstrin
     if (starter.startElevated(view.MainWindow(), szFile.c_str(), szParameters, &dwError)) {
         // The running installer and its folder stay; the restart removes them. The dialog is
         // ended only once everything is removed or scheduled (by the caller).
-        DeleteNow(files.sDownloadedPath);
-        DeleteNow(files.sPathFileRun);
-        DeleteInstallerNow(files, pHeld);
-        RemoveFolderNow(files, pHeld);
+        DeleteNow(downloaded.packageFile);
+        DeleteNow(downloaded.installerFile);
+        DeleteInstallerNow(installer, pHeld);
+        RemoveFolderNow(downloaded, pHeld);
         return LaunchOutcome::kStartedElevated;
     }
     if (dwError != ERROR_CANCELLED) return LaunchOutcome::kNotStarted;
 
     starter.showElevationDeclined();
-    DeleteNow(files.sDownloadedPath);
-    DeleteInstallerNow(files, pHeld);
+    DeleteNow(downloaded.packageFile);
+    DeleteInstallerNow(installer, pHeld);
     RemoveAbandonedAttemptFiles();
-    RemoveFolderNow(files, pHeld);
+    RemoveFolderNow(downloaded, pHeld);
     return LaunchOutcome::kElevationDeclined;
 }
 
@@ -168,16 +163,17 @@ LaunchOutcome StartInstallerElevated(const LaunchFiles& files, const std::wstrin
 LaunchOutcome RunInstallerLaunch(const SetupPaths& paths, const std::wstring& sArgumentFist,
                                  bool bSetupOnly, SetupDialogView& view,
                                  const InstallerStarter& starter, HeldFiles* pHeld) {
-    const LaunchFiles files = FilesOf(paths, bSetupOnly);
+    const SetupPaths downloaded = DownloadedFiles(paths, bSetupOnly);
+    const std::wstring installer =
+        bSetupOnly ? InstallerNextToProgram(paths.programFolder) : paths.installerFile;
     // The checked installer is started by the path that leads to it now, links resolved.
     const HANDLE hInstaller = pHeld->installer.valid() ? pHeld->installer.get() : nullptr;
     const std::wstring held = hInstaller != nullptr ? FinalPathOf(hInstaller) : std::wstring();
-    const std::wstring& szFile = held.empty() ? files.szFileSavePath : held;
+    const std::wstring& szFile = held.empty() ? installer : held;
 
     LaunchOutcome outcome = LaunchOutcome::kNotStarted;
     wchar_t szProcessPath[kLaunchBufferChars] = {};
-    if (ComposeDirectCommandLine(files.szFileSavePath, sArgumentFist, g_nLanguage.load(),
-                                 szProcessPath)) {
+    if (ComposeDirectCommandLine(installer, sArgumentFist, g_nLanguage.load(), szProcessPath)) {
         DebugTrace(L"szProcessPath: %s", szProcessPath);
         switch (
             starter.startDirect(hInstaller, held.empty() ? nullptr : held.c_str(), szProcessPath)) {
@@ -195,18 +191,19 @@ LaunchOutcome RunInstallerLaunch(const SetupPaths& paths, const std::wstring& sA
         // one may still be started that way.
         // The path named is the one that did not fit, even where it was never composed whole.
         const std::wstring wanted =
-            bSetupOnly ? paths.programFolder + L"\\" + kInstallerFileName : files.szFileSavePath;
+            bSetupOnly ? paths.programFolder + L"\\" + kInstallerFileName : installer;
         DebugTrace(L"szProcessPath does not fit: %s", wanted.c_str());
     }
 
     if (outcome == LaunchOutcome::kNotStarted && !szFile.empty()) {
-        outcome = StartInstallerElevated(files, szFile, sArgumentFist, view, starter, pHeld);
+        outcome = StartInstallerElevated(downloaded, installer, szFile, sArgumentFist, view,
+                                         starter, pHeld);
         if (outcome == LaunchOutcome::kElevationDeclined) return outcome;
     }
     // The installer runs or never will; nothing here removes it or its folder before the restart.
     pHeld->installer.reset();
     pHeld->folder.reset();
-    ScheduleRemovals(files);
+    ScheduleRemovals(downloaded, installer);
     if (outcome == LaunchOutcome::kStartedElevated) view.EndSetupDialog();
     return outcome;
 }

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_trace.h"
-#include "app/shared_state.h"
+#include "base/debug_trace.h"
+#include "ui/shared_state.h"
 #include "base/scoped_handle.h"
 #include "base/security_descriptor.h"
 #include "ui/setup_dialog.h"

@@ -9,7 +9,7 @@
 #include "app/command_line.h"
 #include "app/message_table.h"
 #include "app/setup_app.h"
-#include "app/shared_state.h"
+#include "ui/shared_state.h"
 #include "install/installed_product.h"
 #include "install/registry_helpers.h"
 #include "ui/framework/message_box.h"

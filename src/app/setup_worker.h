@@ -13,14 +13,15 @@
 #include "app/installer_launch.h"
 
 class SetupDialogView;
-struct DownloadThreadParam;
+class WinHttpWrapper;
 
 // The download stage: up to six attempts over three kinds of connection. Tries the connection types
 // direct, Internet Explorer proxy and default proxy in turn, each with the package address and then
 // the alternative one, and stops at the first attempt that succeeds. Between the types a switching
-// notice stands on the status line for a second. Gives the result of the last attempt made: 1 when
+// notice stands on the status line for a second. Every attempt goes through the download object
+// pWrapper. Gives the result of the last attempt made: 1 when
 // the package file was written, else 0.
-int DownloadPackage(SetupDialogView& view, DownloadThreadParam* pParam,
+int DownloadPackage(SetupDialogView& view, WinHttpWrapper* pWrapper,
                     const std::wstring& szFileSavePath, const std::wstring& url,
                     const std::wstring& alternateUrl);
 

@@ -6,16 +6,17 @@
 #include "app/setup_worker.h"
 
 #include "app/command_line.h"
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "app/installer_launch.h"
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"
-#include "app/shared_state.h"
+#include "ui/shared_state.h"
 #include "app/download_folder.h"
 #include "app/installer_check.h"
 #include "base/held_file.h"
 #include "base/last_error_keeper.h"
 #include "base/sleep.h"
+#include "download/abandoned_files.h"
 #include "download/download_file.h"
 #include "download/winhttp_download_codes.h"
 #include "download/winhttp_wrapper.h"
@@ -62,26 +63,21 @@ void ShowSwitchNotice(SetupDialogView& view, int nMessage) {
 
 }  // namespace
 
-int DownloadPackage(SetupDialogView& view, DownloadThreadParam* pParam,
+int DownloadPackage(SetupDialogView& view, WinHttpWrapper* pWrapper,
                     const std::wstring& szFileSavePath, const std::wstring& url,
                     const std::wstring& alternateUrl) {
-    // The record is shared by all attempts; only the first one starts from a cleared record.
-    pParam->bCancel = 0;
-    pParam->nPercent = 0;
-    pParam->bCurlPhase = 0;
-    pParam->bFinished = false;
-    pParam->nResult = 0;
-
     const HWND hWndProgress = view.ProgressBar();
     int bRet = 0;
     for (std::size_t i = 0; i < std::size(kDownloadPasses) && bRet == 0; ++i) {
         const DownloadPass& pass = kDownloadPasses[i];
         if (pass.nNoticeBefore != kNoNotice) ShowSwitchNotice(view, pass.nNoticeBefore);
-        bRet = DownloadFile(pParam, url.c_str(), szFileSavePath.c_str(), hWndProgress, pass.nType);
+        bRet = DownloadFile(pWrapper, url.c_str(), szFileSavePath.c_str(), hWndProgress, pass.nType)
+                   .nResult;
         if (bRet == 0) {
             DebugTrace(pass.szAlternateTrace);
-            bRet = DownloadFile(pParam, alternateUrl.c_str(), szFileSavePath.c_str(), hWndProgress,
-                                pass.nType);
+            bRet = DownloadFile(pWrapper, alternateUrl.c_str(), szFileSavePath.c_str(),
+                                hWndProgress, pass.nType)
+                       .nResult;
         }
     }
     DebugTrace(L"pqrlo - 1: bRet = %d", bRet);
@@ -90,20 +86,22 @@ int DownloadPackage(SetupDialogView& view, DownloadThreadParam* pParam,
 
 bool DecodeInstaller(const SetupPaths& paths) {
     DebugTrace(L"sDecodedPath: %s", paths.decodedFile.c_str());
-    const int bRet =
-        DecodePackageFile(paths.packageFile.c_str(), paths.decodedFile.c_str()) == kDecodeOk ? 1
-                                                                                             : 0;
+    const int nResult = DecodePackageFile(paths.packageFile.c_str(), paths.decodedFile.c_str());
+    const int bRet = nResult == kDecodeOk ? 1 : 0;
     DebugTrace(L"pqrlo -2 : bRet: %d", bRet);
     DebugTrace(L"sPathFileRun: %s", paths.installerFile.c_str());
     DebugTrace(L"sDownloadedPath: %s", paths.packageFile.c_str());
     // A failed decoding leaves no output, so the move fails; the run counts as a failed download
     // whatever the move did.
-    if (!MoveFileExW(paths.decodedFile.c_str(), paths.installerFile.c_str(),
-                     MOVEFILE_REPLACE_EXISTING)) {
-        DebugTrace(L"MoveFileEx eror: %d", GetLastError());
-        return false;
+    const bool bMoved = MoveFileExW(paths.decodedFile.c_str(), paths.installerFile.c_str(),
+                                    MOVEFILE_REPLACE_EXISTING) != FALSE;
+    if (!bMoved) DebugTrace(L"MoveFileEx eror: %d", GetLastError());
+    // Which failure it was, for whoever reads the trace: a changed digest, a full disk and a
+    // locked file otherwise look alike.
+    if (nResult != kDecodeOk) {
+        DebugTrace(L"Package not decoded: %d: %hs", nResult, DescribeDecodeResult(nResult));
     }
-    return bRet == 1;
+    return bMoved && bRet == 1;
 }
 
 namespace {
@@ -198,13 +196,10 @@ SetupEnd EndAsRefused(SetupDialogView& view, const SetupPaths& paths, HeldFiles*
 }
 
 // The one download object lives for the rest of the process; the status line polls for it.
-void PublishDownloadObject() { g_pWinHttpWrapper.store(new WinHttpWrapper()); }
-
-// The record that shows the current attempt to the worker. Only the launcher writes it (an
-// attempt's thread works on the attempt's own state), and it lives as long as the process.
-DownloadThreadParam& DownloadRecord() {
-    static DownloadThreadParam record;
-    return record;
+WinHttpWrapper* PublishDownloadObject() {
+    WinHttpWrapper* pWrapper = new WinHttpWrapper();
+    g_pWinHttpWrapper.store(pWrapper);
+    return pWrapper;
 }
 
 }  // namespace
@@ -256,7 +251,7 @@ SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
         view.Hide();
     }
 
-    PublishDownloadObject();
+    WinHttpWrapper* pWrapper = PublishDownloadObject();
     const std::wstring url = GetInstallerURL();
     std::wstring alternateUrl = GetAlternateInstallerURL();
     if (alternateUrl.empty()) alternateUrl = url;
@@ -272,7 +267,7 @@ SetupEnd RunSetup(SetupDialogView& view, const std::wstring& sArgumentFist,
         int bRet = 0;
         {
             const InstallerCheckWarmUp warmUp;
-            bRet = DownloadPackage(view, &DownloadRecord(), paths.packageFile, url, alternateUrl);
+            bRet = DownloadPackage(view, pWrapper, paths.packageFile, url, alternateUrl);
         }
         if (bRet != 0) {
             // An installer by anyone but a pinned publisher is neither started nor copied next to

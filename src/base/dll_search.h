@@ -7,3 +7,8 @@
 // loaded by their full system path at once, their own imports looked for beside them, so that
 // their first use finds them loaded instead of searching the program's folder.
 void RestrictDllSearch();
+
+// What RestrictDllSearch does where the system lacks SetDefaultDllDirectories: the safe search
+// mode, and the late DLLs loaded by their full system path. Tests call it on systems that have
+// the function.
+void RestrictDllSearchWithoutDefaultDirectories();

@@ -16,10 +16,13 @@ void RestrictDllSearch() {
     const auto setDefaultDllDirectories =
         reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-    if (setDefaultDllDirectories != nullptr &&
-        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        return;
+    if (setDefaultDllDirectories == nullptr ||
+        !setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        RestrictDllSearchWithoutDefaultDirectories();
     }
+}
+
+void RestrictDllSearchWithoutDefaultDirectories() {
     SetDllDirectoryW(L"");
     wchar_t szSystem[MAX_PATH] = {};
     const UINT nLength = GetSystemDirectoryW(szSystem, MAX_PATH);

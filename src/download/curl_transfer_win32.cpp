@@ -1,5 +1,7 @@
 #include "download/curl_transfer.h"
 
+#include "download/curl_options.h"
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -9,7 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
+#include "download/partial_download.h"
 #include "download/winhttp_rules.h"
 #include "system/package_format.h"
 
@@ -58,18 +61,13 @@ FILE* OpenForAppending(const wchar_t* szPath, std::uint32_t nBytes) {
     HANDLE hFile = CreateFileW(szPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                kFileFlags, nullptr);
     LARGE_INTEGER size = {};
-    if (hFile != INVALID_HANDLE_VALUE && (!GetFileSizeEx(hFile, &size) || size.QuadPart != nBytes ||
-                                          !SetFilePointerEx(hFile, size, nullptr, FILE_BEGIN))) {
+    if (hFile != INVALID_HANDLE_VALUE &&
+        (!GetFileSizeEx(hFile, &size) || size.QuadPart != nBytes ||
+         SetFilePointer(hFile, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER)) {
         CloseHandle(hFile);
         return nullptr;
     }
     return StreamOf(hFile, "ab");
-}
-
-std::uint64_t FileSize(const wchar_t* szPath) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(szPath, GetFileExInfoStandard, &data)) return 0;
-    return static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
 // The headers of the latest answer that the resume rules need.
@@ -120,7 +118,9 @@ std::size_t OnHeader(char* pData, std::size_t nSize, std::size_t nItems, void* p
         answer = Answer();
         state.pProgress->bPackage = false;
         const std::size_t nSpace = line.find(' ');
-        if (nSpace != std::string::npos) answer.nStatus = std::atol(line.c_str() + nSpace + 1);
+        if (nSpace != std::string::npos) {
+            answer.nStatus = std::strtol(line.c_str() + nSpace + 1, nullptr, 10);
+        }
         return nBytes;
     }
     if (line.empty()) {
@@ -180,31 +180,33 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
                      CurlProgressTarget* pProgress, std::atomic<LONG>* pnPercent) {
     ResumePoint unkept;
     ResumePoint& point = pResume != nullptr ? *pResume : unkept;
-    curl_easy_setopt(pCurl, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(pCurl, CURLOPT_WRITEFUNCTION, WriteToFile);
+    CurlOptions options(pCurl);
+    options.Set(CURLOPT_HEADERFUNCTION, OnHeader).Set(CURLOPT_WRITEFUNCTION, WriteToFile);
     // A second pass only when the answer to a request for the rest was the whole package.
     for (int nPass = 0; nPass < 2; ++nPass) {
         bool bResume = point.CanResume();
-        File file(bResume ? OpenForAppending(szSaveFile, point.nBytes) : nullptr);
+        // The rest is asked for only with its validator, so that it is the rest of the same
+        // package.
+        Slist headers(bResume ? curl_slist_append(nullptr, IfRangeHeader(point).c_str()) : nullptr);
+        File file(headers ? OpenForAppending(szSaveFile, point.nBytes) : nullptr);
         if (!file) {
             // A part that is not what the point says is no part to continue.
             bResume = false;
             point.Forget();
+            headers.reset();
             file.reset(OpenForWriting(szSaveFile));
         }
         if (!file) {
             DebugTrace(L"_tfopen failed");
             return false;
         }
-        TransferState state{
-            file.get(), bResume ? point.nBytes : 0u, bResume ? &point : nullptr, Answer(), false,
-            pProgress};
-        Slist headers(bResume ? curl_slist_append(nullptr, IfRangeHeader(point).c_str()) : nullptr);
-        curl_easy_setopt(pCurl, CURLOPT_HTTPHEADER, headers.get());
-        curl_easy_setopt(pCurl, CURLOPT_RESUME_FROM_LARGE,
-                         static_cast<curl_off_t>(bResume ? point.nBytes : 0));
-        curl_easy_setopt(pCurl, CURLOPT_HEADERDATA, &state);
-        curl_easy_setopt(pCurl, CURLOPT_WRITEDATA, &state);
+        TransferState state{file.get(), bResume ? point.nBytes : 0u, bResume ? &point : nullptr,
+                            Answer(), false, pProgress};
+        options.Set(CURLOPT_HTTPHEADER, headers.get())
+            .Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(bResume ? point.nBytes : 0))
+            .Set(CURLOPT_HEADERDATA, &state)
+            .Set(CURLOPT_WRITEDATA, &state);
+        if (!options.AllTaken()) return Traced(false);
         pProgress->dBase = bResume ? point.nBytes : 0;
         if (bResume && pnPercent) pnPercent->store(StoredPercent(point.nBytes, point.nTotal));
         const CURLcode code = curl_easy_perform(pCurl);
@@ -213,7 +215,8 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
         long nStatus = 0;
         curl_easy_getinfo(pCurl, CURLINFO_RESPONSE_CODE, &nStatus);
         const Answer& answer = state.answer;
-        const std::uint64_t nInFile = FileSize(szSaveFile);
+        const std::int64_t nSize = PartSize(szSaveFile);
+        const std::uint64_t nInFile = nSize > 0 ? static_cast<std::uint64_t>(nSize) : 0;
 
         if (!bResume) {
             // The whole package's answer gives the point that a later try continues from.

@@ -5,14 +5,16 @@
 
 #include "download/https_download.h"
 
+#include "download/curl_options.h"
+
 #include <climits>
 #include <cwchar>
 #include <new>
 #include <string>
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "download/curl_transfer.h"
-#include "download/download_file.h"
+#include "download/send_progress.h"
 #include "download/winhttp_rules.h"
 #include "system/old_windows.h"
 #include "system/package_format.h"
@@ -57,16 +59,16 @@ int ToProgressCount(double dBytes) {
 
 // The proxy of the setting, with the setting's bypass list applied to the address's host as
 // WinHTTP applies it.
-void SetProxy(CURL* pCurl, const wchar_t* szProxy, const wchar_t* szProxyBypass,
+void SetProxy(CurlOptions& options, const wchar_t* szProxy, const wchar_t* szProxyBypass,
               const char* szUrl) {
     const std::wstring curlProxy = ChooseCurlProxy(szProxy);
     if (curlProxy.empty()) return;
     // libcurl keeps its own copy, so the ANSI text goes as soon as it has been set.
     const std::unique_ptr<char[]> szAnsiProxy = ToAnsiString(curlProxy.c_str());
     if (!szAnsiProxy) return;
-    curl_easy_setopt(pCurl, CURLOPT_PROXY, szAnsiProxy.get());
+    options.Set(CURLOPT_PROXY, szAnsiProxy.get());
     const std::string noProxy = CurlNoProxyList(szProxyBypass, UrlHost(szUrl));
-    if (!noProxy.empty()) curl_easy_setopt(pCurl, CURLOPT_NOPROXY, noProxy.c_str());
+    if (!noProxy.empty()) options.Set(CURLOPT_NOPROXY, noProxy.c_str());
 }
 
 }  // namespace
@@ -90,7 +92,7 @@ int CurlProgressCallback(void* clientp, double dDownloadTotal, double dDownloade
 
 int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar_t* szSaveFile,
                        HWND hWndProgress, std::atomic<LONG>* pnPercent,
-                       const HttpsDownloadOptions& options) {
+                       const HttpsDownloadOptions& httpsOptions) {
     OutputDebugStringA("vao ham DownloadURLByHTTPS");
     char szHttpsUrl[kHttpsUrlBytes] = {};
     if (!MakeHttpsURL(szUrl, szHttpsUrl) || !EscapeURLSpaces(szHttpsUrl)) return -1;
@@ -103,32 +105,31 @@ int DownloadURLByHTTPS(const wchar_t* szProxy, const wchar_t* szUrl, const wchar
     bool bOk = false;
     if (CurlEasy curl{curl_easy_init()}) {
         CURL* pCurl = curl.get();
-        curl_easy_setopt(pCurl, CURLOPT_URL, szHttpsUrl);
-        curl_easy_setopt(pCurl, CURLOPT_VERBOSE, 1L);
-        curl_easy_setopt(pCurl, CURLOPT_NOPROGRESS, 0L);
+        CurlOptions options(pCurl);
+        options.Set(CURLOPT_URL, szHttpsUrl).Set(CURLOPT_VERBOSE, 1L).Set(CURLOPT_NOPROGRESS, 0L);
         // This progress function takes its byte counts as doubles, which the newer one does not.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-        curl_easy_setopt(pCurl, CURLOPT_PROGRESSFUNCTION, CurlProgressCallback);
+        options.Set(CURLOPT_PROGRESSFUNCTION, CurlProgressCallback);
 #pragma GCC diagnostic pop
         if (pnPercent) pnPercent->store(0);
-        curl_easy_setopt(pCurl, CURLOPT_PROGRESSDATA, static_cast<void*>(&progress));
-        curl_easy_setopt(pCurl, CURLOPT_FAILONERROR, 1L);
-        curl_easy_setopt(pCurl, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(pCurl, CURLOPT_MAXREDIRS, kMaxRedirects);
-        curl_easy_setopt(pCurl, CURLOPT_PROTOCOLS_STR, "https");
-        curl_easy_setopt(pCurl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-        // An announced length above the largest package is refused before the body comes.
-        curl_easy_setopt(pCurl, CURLOPT_MAXFILESIZE_LARGE,
-                         static_cast<curl_off_t>(kPackageMaxBytes));
-        curl_easy_setopt(pCurl, CURLOPT_ERRORBUFFER, szError);
-        curl_easy_setopt(pCurl, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
-        curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_LIMIT, g_crawlBytesPerSecond.load());
-        curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_TIME, g_crawlSeconds.load());
+        options.Set(CURLOPT_PROGRESSDATA, static_cast<void*>(&progress))
+            .Set(CURLOPT_FAILONERROR, 1L)
+            .Set(CURLOPT_FOLLOWLOCATION, 1L)
+            .Set(CURLOPT_MAXREDIRS, kMaxRedirects)
+            .Set(CURLOPT_PROTOCOLS_STR, "https")
+            .Set(CURLOPT_REDIR_PROTOCOLS_STR, "https")
+            // An announced length above the largest package is refused before the body comes.
+            .Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kPackageMaxBytes))
+            .Set(CURLOPT_ERRORBUFFER, szError)
+            .Set(CURLOPT_CONNECTTIMEOUT, kConnectSeconds)
+            .Set(CURLOPT_LOW_SPEED_LIMIT, g_crawlBytesPerSecond.load())
+            .Set(CURLOPT_LOW_SPEED_TIME, g_crawlSeconds.load());
         // The old systems' TLS cannot check today's certificate chains.
-        if (IsOldWindows()) curl_easy_setopt(pCurl, CURLOPT_SSL_VERIFYPEER, 0L);
-        SetProxy(pCurl, szProxy, options.szProxyBypass, szHttpsUrl);
-        bOk = RunCurlTransfer(pCurl, szSaveFile, options.pResume, &progress, pnPercent);
+        if (IsOldWindows()) options.Set(CURLOPT_SSL_VERIFYPEER, 0L);
+        SetProxy(options, szProxy, httpsOptions.szProxyBypass, szHttpsUrl);
+        bOk = options.AllTaken() &&
+              RunCurlTransfer(pCurl, szSaveFile, httpsOptions.pResume, &progress, pnPercent);
     }
 
     if (bOk) {

@@ -7,6 +7,8 @@
 // at a time, the largest, in the download folder beside the attempts' files.
 #include <windows.h>
 
+#include <cstdint>
+
 #include "download/resume_point.h"
 
 // Takes over szPath, the closed file of a try for szUrl that holds point.nBytes of the package,
@@ -22,3 +24,6 @@ void OpenPartialDownloads();
 // Removes the part kept and every later offer's file until the store is opened again: the
 // package has arrived whole, or the run has given up and cleans up its folder.
 void DiscardPartialDownloads();
+
+// The size of the file at szPath, or -1 when it cannot be read.
+std::int64_t PartSize(const wchar_t* szPath);

@@ -1,7 +1,6 @@
 #include "download/partial_download.h"
 
 #include <mutex>
-#include <new>
 #include <string>
 
 namespace {
@@ -21,13 +20,6 @@ KeptPart*& Kept() {
     return kept;
 }
 
-// The file's size, or -1 when it cannot be read.
-std::int64_t FileSize(const wchar_t* szPath) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(szPath, GetFileExInfoStandard, &data)) return -1;
-    return static_cast<std::int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-}
-
 void DropKept() {
     if (Kept() == nullptr) return;
     DeleteFileW(Kept()->path.c_str());
@@ -45,8 +37,7 @@ void OfferPartialDownload(const wchar_t* szPath, const wchar_t* szUrl, const Res
         return;
     }
     DropKept();
-    Kept() = new (std::nothrow) KeptPart{szPath, szUrl, point};
-    if (Kept() == nullptr) DeleteFileW(szPath);
+    Kept() = new KeptPart{szPath, szUrl, point};
 }
 
 bool AdoptPartialDownload(const wchar_t* szUrl, const wchar_t* szOwnPath, ResumePoint* pPoint) {
@@ -61,7 +52,7 @@ bool AdoptPartialDownload(const wchar_t* szUrl, const wchar_t* szOwnPath, Resume
     }
     // What arrives must be the part that was handed over, byte count and all; the attempt's own
     // part is gone either way.
-    if (FileSize(szOwnPath) != pKept->point.nBytes) {
+    if (PartSize(szOwnPath) != pKept->point.nBytes) {
         DeleteFileW(szOwnPath);
         pPoint->Forget();
         DropKept();
@@ -82,4 +73,16 @@ void DiscardPartialDownloads() {
     const std::lock_guard<std::mutex> lock(g_lock);
     g_bOpen = false;
     DropKept();
+}
+
+std::int64_t PartSize(const wchar_t* szPath) {
+    // Opened for its attributes only, shared with anyone, and a link as itself.
+    HANDLE hFile = CreateFileW(szPath, FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) return -1;
+    LARGE_INTEGER size = {};
+    const bool bSized = GetFileSizeEx(hFile, &size) != FALSE;
+    CloseHandle(hFile);
+    return bSized ? size.QuadPart : -1;
 }

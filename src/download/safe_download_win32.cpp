@@ -8,10 +8,10 @@
 #include "download/winhttp_lib_log.h"
 #include "download/winhttp_rules.h"
 
+#include <algorithm>
 #include <cwchar>
-#include <memory>
-#include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -24,110 +24,99 @@ DWORD WinHttpWrapper::SafeDownloadFile(const wchar_t* szPathUrl, const wchar_t* 
                                        DWORD dwType, const wchar_t* szUserName,
                                        const wchar_t* szPassword, std::atomic<LONG>* pnPercent,
                                        const DownloadCallContext& context) {
-    WinHttpDownloadCall call(*this, hWndProgress, pbCancel, pnPercent, context);
-    std::unique_ptr<wchar_t[]> szURL(new (std::nothrow) wchar_t[kUrlBufferChars]);
-    std::unique_ptr<wchar_t[]> szHostName(new (std::nothrow) wchar_t[kUrlBufferChars]);
-    if (!szURL || !szHostName) {
-        call.SetStatus(WinHTTP_Download_Status_Error);
-        return 0;
-    }
-    call.SetType(dwType);
-    call.SetStatus(WinHTTP_Download_Status_Init);
     // One opening of the log for the whole call rather than one per line.
     const WinHTTPLibLogHold logHold;
+    WinHttpDownloadCall call(*this, hWndProgress, pbCancel, pnPercent, context);
+    call.SetType(dwType);
+    call.SetStatus(WinHTTP_Download_Status_Init);
     WinHTTPLibLogLine(L"SafeDownloadFile: start WinHTTP_Download_Status_Init");
     if (szPathUrl == nullptr || szPathSaveFile == nullptr) {
-        call.SetStatus(WinHTTP_Download_Status_Error);
         WinHTTPLibLogLine(
             L"SafeDownloadFile: return by (szPathUrl == NULL) || (szPathSaveFile == NULL)");
-        return 0;
+        return call.Fail();
     }
     // A cancelled attempt starts nothing more on the network, automatic proxy discovery included.
-    if (call.IsCancelled()) {
-        call.EndCancelled();
-        return 0;
+    if (call.IsCancelled()) return call.EndCancelled();
+    if (!call.OpenSession(dwType, szPathUrl) || !call.CrackUrl() || !call.Connect() ||
+        !call.OpenRequest()) {
+        return call.Fail();
     }
+    if (call.IsCancelled()) return call.EndCancelled();
+    call.AskForTheRest();
+    DWORD dwStatusCode = 0;
+    if (!call.SendWithAuthentication(szUserName, szPassword, &dwStatusCode)) return call.Fail();
+    // The file is closed inside; the handles go with the call, in the reverse order of opening.
+    return call.ReceiveIntoFile(dwStatusCode, szPathSaveFile);
+}
 
+bool WinHttpDownloadCall::OpenSession(DWORD dwType, const wchar_t* szPathUrl) {
     WinHTTPLibLogLine(L"SafeDownloadFile: step 1");
-    NormalizeUrl(szURL.get(), szPathUrl);
-    WinHTTPLibLog(L"szDefaultAgent = %s, szURL = %s", szDefaultAgent, szURL.get());
-    WinHttpHandle session = WrapperOpen(dwType, szURL.get());
+    NormalizeUrl(m_szUrl.data(), szPathUrl);
+    WinHTTPLibLog(L"szDefaultAgent = %s, szURL = %s", szDefaultAgent, m_szUrl.data());
+    m_session = m_wrapper.WrapperOpen(dwType, m_szUrl.data());
     WinHTTPLibLog(L"SafeDownloadFile: step 1.1, error code %d", static_cast<int>(GetLastError()));
-    if (!session) {
-        call.SetStatus(WinHTTP_Download_Status_Error);
-        return 0;
-    }
+    return static_cast<bool>(m_session);
+}
 
+bool WinHttpDownloadCall::CrackUrl() {
     WinHTTPLibLogLine(L"SafeDownloadFile: step 1.2");
-    call.SetStatus(WinHTTP_Download_Status_Session_Opened);
-    URL_COMPONENTS components = {};
-    components.dwStructSize = sizeof(components);
-    components.dwSchemeLength = static_cast<DWORD>(-1);
-    components.dwHostNameLength = static_cast<DWORD>(-1);
-    components.dwUrlPathLength = static_cast<DWORD>(-1);
-    components.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!m_api.WinHttpCrackUrl(szURL.get(), 0, 0, &components)) {
+    SetStatus(WinHTTP_Download_Status_Session_Opened);
+    m_components.dwStructSize = sizeof(m_components);
+    m_components.dwSchemeLength = static_cast<DWORD>(-1);
+    m_components.dwHostNameLength = static_cast<DWORD>(-1);
+    m_components.dwUrlPathLength = static_cast<DWORD>(-1);
+    m_components.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!m_api.WinHttpCrackUrl(m_szUrl.data(), 0, 0, &m_components)) {
         WinHTTPLibLog(L"SafeDownloadFile: step 1.3 error code %d",
                       static_cast<int>(GetLastError()));
-        call.SetStatus(WinHTTP_Download_Status_Error);
-        return 0;
+        return false;
     }
+    return true;
+}
 
+bool WinHttpDownloadCall::Connect() {
     WinHTTPLibLogLine(L"SafeDownloadFile: step 1.4");
-    call.SetStatus(WinHTTP_Download_Status_Url_Cracked);
-    DWORD nHostChars = 0;
-    if (components.lpszHostName != nullptr) {
-        nHostChars = components.dwHostNameLength;
-        if (nHostChars > kUrlBufferChars - 1) nHostChars = kUrlBufferChars - 1;
-        wmemcpy(szHostName.get(), components.lpszHostName, nHostChars);
+    SetStatus(WinHTTP_Download_Status_Url_Cracked);
+    std::vector<wchar_t> szHostName(kUrlBufferChars, L'\0');
+    if (m_components.lpszHostName != nullptr) {
+        const DWORD nHostChars =
+            std::min<DWORD>(m_components.dwHostNameLength, static_cast<DWORD>(kUrlBufferChars - 1));
+        wmemcpy(szHostName.data(), m_components.lpszHostName, nHostChars);
     }
-    szHostName[nHostChars] = L'\0';
-    if (m_nConnectTimeout != 0) {
-        m_api.WinHttpSetTimeouts(session.get(), m_nResolveTimeout, m_nConnectTimeout,
-                                 m_nSendTimeout, m_nReceiveTimeout);
+    if (m_wrapper.m_nConnectTimeout != 0) {
+        m_api.WinHttpSetTimeouts(m_session.get(), m_wrapper.m_nResolveTimeout,
+                                 m_wrapper.m_nConnectTimeout, m_wrapper.m_nSendTimeout,
+                                 m_wrapper.m_nReceiveTimeout);
     }
-    WinHttpHandle connection(
-        m_api, m_api.WinHttpConnect(session.get(), szHostName.get(), components.nPort, 0));
-    if (!connection) {
+    m_connection = WinHttpHandle(
+        m_api, m_api.WinHttpConnect(m_session.get(), szHostName.data(), m_components.nPort, 0));
+    if (!m_connection) {
         WinHTTPLibLogLine(L"SafeDownloadFile: step 1.5");
-        call.SetStatus(WinHTTP_Download_Status_Error);
-        return 0;
+        return false;
     }
+    return true;
+}
 
+bool WinHttpDownloadCall::OpenRequest() {
     WinHTTPLibLogLine(L"SafeDownloadFile: step 2");
-    call.SetStatus(WinHTTP_Download_Status_Connected);
+    SetStatus(WinHTTP_Download_Status_Connected);
     // Case-sensitive and anywhere in the URL: "HTTPS://" is fetched without the secure flag.
-    const bool bSecure = wcsstr(szURL.get(), L"https") != nullptr;
+    m_bSecure = wcsstr(m_szUrl.data(), L"https") != nullptr;
     // The object runs from the path to the end of the URL, so a query part is sent too.
-    const wchar_t* szObject = components.lpszUrlPath != nullptr ? components.lpszUrlPath : L"";
-    WinHttpHandle request(
-        m_api, m_api.WinHttpOpenRequest(connection.get(), L"GET", szObject, L"HTTP/1.1",
+    const wchar_t* szObject = m_components.lpszUrlPath != nullptr ? m_components.lpszUrlPath : L"";
+    m_request = WinHttpHandle(
+        m_api, m_api.WinHttpOpenRequest(m_connection.get(), L"GET", szObject, L"HTTP/1.1",
                                         WINHTTP_NO_REFERER, g_acceptTypes,
-                                        bSecure ? WINHTTP_FLAG_SECURE : WINHTTP_FLAG_REFRESH));
-    if (!request) {
-        call.SetStatus(WinHTTP_Download_Status_Error);
-        return 0;
-    }
-    call.SetStatus(WinHTTP_Download_Status_Request_Opened);
+                                        m_bSecure ? WINHTTP_FLAG_SECURE : WINHTTP_FLAG_REFRESH));
+    if (!m_request) return false;
+    SetStatus(WinHTTP_Download_Status_Request_Opened);
     WinHTTPLibLogLine(L"SafeDownloadFile: step 3");
+    return true;
+}
 
-    if (call.IsCancelled()) {
-        call.EndCancelled();
-        return 0;
-    }
-    call.AskForTheRest(request.get());
-    DWORD dwStatusCode = 0;
-    if (!call.SendWithAuthentication(request.get(), bSecure, szUserName, szPassword,
-                                     &dwStatusCode)) {
-        call.SetStatus(WinHTTP_Download_Status_Error);
-        return 0;
-    }
-    // The file is closed inside, before the handles here go in the order they were opened.
-    const DWORD dwResult = call.ReceiveIntoFile(request.get(), dwStatusCode, szPathSaveFile);
-    request.reset();
-    connection.reset();
-    session.reset();
-    return dwResult;
+DWORD WinHttpDownloadCall::Fail() {
+    SetStatus(WinHTTP_Download_Status_Error);
+    return 0;
 }
 
 void WinHttpDownloadCall::SetStatus(DWORD dwStatus) {
@@ -146,18 +135,20 @@ void WinHttpDownloadCall::SetType(DWORD dwType) {
     m_context.pGate->Pass([&] { m_wrapper.m_dwType = dwType; });
 }
 
-void WinHttpDownloadCall::EndCancelled() {
+DWORD WinHttpDownloadCall::EndCancelled() {
     SetStatus(WinHTTP_Download_Status_Cancel_By_User);
     WinHTTPLibLogLine(L"SafeDownloadFile return by WinHTTP_Download_Status_Cancel_By_User");
+    return 0;
 }
 
-void WinHttpDownloadCall::AskForTheRest(HINTERNET hRequest) {
+void WinHttpDownloadCall::AskForTheRest() {
     ResumePoint* pResume = m_context.pResume;
     if (pResume == nullptr || !pResume->CanResume()) return;
     const std::string headers = ResumeRequestHeaders(*pResume);
     // ASCII only: the validator was kept only as printable ASCII.
     const std::wstring wide(headers.begin(), headers.end());
-    if (!m_api.WinHttpAddRequestHeaders(hRequest, wide.c_str(), static_cast<DWORD>(wide.size()),
+    if (!m_api.WinHttpAddRequestHeaders(m_request.get(), wide.c_str(),
+                                        static_cast<DWORD>(wide.size()),
                                         WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
         // Then the whole package is asked for, and the file starts afresh.
         pResume->Forget();

@@ -56,16 +56,16 @@ WinHttpApi& RealWinHttpApi();
 class WinHttpHandle {
   public:
     WinHttpHandle() = default;
-    WinHttpHandle(WinHttpApi& api, HINTERNET handle) : api_(&api), handle_(handle) {}
-    WinHttpHandle(WinHttpHandle&& other) noexcept : api_(other.api_), handle_(other.handle_) {
-        other.handle_ = nullptr;
+    WinHttpHandle(WinHttpApi& api, HINTERNET handle) : m_api(&api), m_handle(handle) {}
+    WinHttpHandle(WinHttpHandle&& other) noexcept : m_api(other.m_api), m_handle(other.m_handle) {
+        other.m_handle = nullptr;
     }
     WinHttpHandle& operator=(WinHttpHandle&& other) noexcept {
         if (this != &other) {
             reset();
-            api_ = other.api_;
-            handle_ = other.handle_;
-            other.handle_ = nullptr;
+            m_api = other.m_api;
+            m_handle = other.m_handle;
+            other.m_handle = nullptr;
         }
         return *this;
     }
@@ -73,14 +73,14 @@ class WinHttpHandle {
     WinHttpHandle& operator=(const WinHttpHandle&) = delete;
     ~WinHttpHandle() { reset(); }
 
-    HINTERNET get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
+    HINTERNET get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != nullptr; }
     void reset() {
-        if (handle_ != nullptr) api_->WinHttpCloseHandle(handle_);
-        handle_ = nullptr;
+        if (m_handle != nullptr) m_api->WinHttpCloseHandle(m_handle);
+        m_handle = nullptr;
     }
 
   private:
-    WinHttpApi* api_ = nullptr;
-    HINTERNET handle_ = nullptr;
+    WinHttpApi* m_api = nullptr;
+    HINTERNET m_handle = nullptr;
 };

@@ -29,115 +29,133 @@ int AsInt(DWORD value) { return static_cast<int>(value); }
 
 }  // namespace
 
-bool WinHttpDownloadCall::SendWithAuthentication(HINTERNET hRequest, bool bSecure,
-                                                 const wchar_t* szUserName,
+// Each kind of challenge is answered once: a second 401 or 407 in a row ends the loop, and so
+// does any failed call.
+bool WinHttpDownloadCall::SendWithAuthentication(const wchar_t* szUserName,
                                                  const wchar_t* szPassword, DWORD* pdwStatusCode) {
-    int nResends = 0;
-    int nChallenges = 0;
-    const auto resendAllowed = [&nResends, this]() {
-        return !IsCancelled() && ++nResends <= kMaxResends;
-    };
-    DWORD dwProxyAuthScheme = 0;
-    DWORD dwStatusCode = 0;
-    DWORD dwLastStatus = 0;
-    bool bDone = false;
-    bool bSuccess = false;
-    // Each kind of challenge is answered once: a second 401 or 407 in a row ends the loop, and so
-    // does any failed call.
-    for (;;) {
-        if (dwProxyAuthScheme != 0) {
-            const BOOL bResults =
-                m_api.WinHttpSetCredentials(hRequest, WINHTTP_AUTH_TARGET_PROXY, dwProxyAuthScheme,
-                                            szUserName, szPassword, nullptr);
-            WinHTTPLibLog(
-                L"SafeDownloadFile: WinHttpSetCredentials: dwProxyAuthScheme = %d, bResults = %d",
-                AsInt(dwProxyAuthScheme), bResults);
-        }
-        if (bSecure) {
-            DWORD dwFlags = kIgnoredCertificateErrors;
-            m_api.WinHttpSetOption(hRequest, WINHTTP_OPTION_SECURITY_FLAGS, &dwFlags,
-                                   sizeof(dwFlags));
-        }
-        if (!m_api.WinHttpSendRequest(hRequest, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                      WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-            const DWORD dwError = GetLastError();
-            WinHTTPLibLog(L"SafeDownloadFile: WinHttpSendRequest: ErrorCode = %d", AsInt(dwError));
-            if (dwError == ERROR_WINHTTP_RESEND_REQUEST && resendAllowed()) continue;
-            break;
-        }
-        if (!m_api.WinHttpReceiveResponse(hRequest, nullptr)) {
-            const DWORD dwError = GetLastError();
-            WinHTTPLibLog(L"SafeDownloadFile: WinHttpReceiveResponse: ErrorCode = %d",
-                          AsInt(dwError));
-            if (dwError == ERROR_WINHTTP_RESEND_REQUEST && resendAllowed()) continue;
-            // A failed logon still leaves a response (the challenge) to read.
-            if (dwError != ERROR_WINHTTP_LOGIN_FAILURE) break;
-        }
-        DWORD dwSize = sizeof(dwStatusCode);
-        if (!m_api.WinHttpQueryHeaders(
-                hRequest, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                WINHTTP_HEADER_NAME_BY_INDEX, &dwStatusCode, &dwSize, WINHTTP_NO_HEADER_INDEX)) {
-            WinHTTPLibLog(L"SafeDownloadFile: WinHttpQueryHeaders: ErrorCode = %d",
-                          AsInt(GetLastError()));
-            break;
-        }
-
-        BOOL bResults = TRUE;
-        DWORD dwSupportedSchemes = 0;
-        DWORD dwFirstScheme = 0;
-        DWORD dwTarget = 0;
-        switch (dwStatusCode) {
-            case kHttpOk:
-            case kHttpPartialContent:
-                bDone = true;
-                bSuccess = true;
-                WinHTTPLibLog(
-                    L"SafeDownloadFile: session connected, request opened, status %d [OK]",
-                    AsInt(dwStatusCode));
+    AuthLoop loop;
+    AuthPass pass = AuthPass::kAgain;
+    while (pass == AuthPass::kAgain) {
+        switch (SendRequest(szUserName, szPassword, &loop)) {
+            case Sent::kStatus:
+                pass = AnswerStatus(szUserName, szPassword, &loop);
                 break;
-            case kHttpUnauthorized:
-                WinHTTPLibLogLine(
-                    L"SafeDownloadFile: status 401 [The server requires authentication]");
-                bResults = m_api.WinHttpQueryAuthSchemes(hRequest, &dwSupportedSchemes,
-                                                         &dwFirstScheme, &dwTarget);
-                if (bResults) {
-                    bResults = m_api.WinHttpSetCredentials(hRequest, dwTarget,
-                                                           ChooseAuthScheme(dwSupportedSchemes),
-                                                           szUserName, szPassword, nullptr);
-                    WinHTTPLibLogLine(
-                        L"SafeDownloadFile: WinHttpSetCredentials for authentication");
-                }
-                if (dwLastStatus == kHttpUnauthorized) bDone = true;
+            case Sent::kResend:
                 break;
-            case kHttpProxyAuthRequired:
-                WinHTTPLibLogLine(
-                    L"SafeDownloadFile: status 407 [The proxy requires authentication]");
-                bResults = m_api.WinHttpQueryAuthSchemes(hRequest, &dwSupportedSchemes,
-                                                         &dwFirstScheme, &dwTarget);
-                WinHTTPLibLog(
-                    L"SafeDownloadFile: status 407 WinHttpQueryAuthSchemes return: "
-                    L"dwSupportedSchemes=%d, dwFirstScheme=%d, dwTarget=%d",
-                    AsInt(dwSupportedSchemes), AsInt(dwFirstScheme), AsInt(dwTarget));
-                if (bResults) {
-                    WinHTTPLibLogLine(L"SafeDownloadFile: ChooseAuthScheme for authentication");
-                    // Applied before the next send.
-                    dwProxyAuthScheme = ChooseAuthScheme(dwSupportedSchemes);
-                }
-                if (dwLastStatus == kHttpProxyAuthRequired) bDone = true;
-                break;
-            default:
-                bDone = true;
+            case Sent::kFailed:
+                pass = AuthPass::kFailed;
                 break;
         }
-        dwLastStatus = dwStatusCode;
-        if (!bResults || bDone) break;
-        // Only a challenge that was answered comes here; the next pass sends the answer.
-        if (IsCancelled() || ++nChallenges >= kMaxChallenges) break;
     }
-    if (!bSuccess) {
+    if (pass != AuthPass::kSucceeded) {
         WinHTTPLibLog(L"SafeDownloadFile: authentication failed, dwLastStatus = %d",
-                      AsInt(dwLastStatus));
+                      AsInt(loop.dwLastStatus));
     }
-    *pdwStatusCode = dwStatusCode;
-    return bSuccess;
+    *pdwStatusCode = loop.dwStatusCode;
+    return pass == AuthPass::kSucceeded;
+}
+
+WinHttpDownloadCall::Sent WinHttpDownloadCall::SendRequest(const wchar_t* szUserName,
+                                                           const wchar_t* szPassword,
+                                                           AuthLoop* pLoop) {
+    const HINTERNET hRequest = m_request.get();
+    if (pLoop->dwProxyAuthScheme != 0) {
+        const BOOL bResults =
+            m_api.WinHttpSetCredentials(hRequest, WINHTTP_AUTH_TARGET_PROXY,
+                                        pLoop->dwProxyAuthScheme, szUserName, szPassword, nullptr);
+        WinHTTPLibLog(
+            L"SafeDownloadFile: WinHttpSetCredentials: dwProxyAuthScheme = %d, bResults = %d",
+            AsInt(pLoop->dwProxyAuthScheme), bResults);
+    }
+    if (m_bSecure) {
+        DWORD dwFlags = kIgnoredCertificateErrors;
+        m_api.WinHttpSetOption(hRequest, WINHTTP_OPTION_SECURITY_FLAGS, &dwFlags, sizeof(dwFlags));
+    }
+    // The same request again, while the caps allow and nobody cancelled it.
+    const auto resend = [this, pLoop](DWORD dwError) {
+        return dwError == ERROR_WINHTTP_RESEND_REQUEST && !IsCancelled() &&
+               ++pLoop->nResends <= kMaxResends;
+    };
+    if (!m_api.WinHttpSendRequest(hRequest, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                  WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+        const DWORD dwError = GetLastError();
+        WinHTTPLibLog(L"SafeDownloadFile: WinHttpSendRequest: ErrorCode = %d", AsInt(dwError));
+        return resend(dwError) ? Sent::kResend : Sent::kFailed;
+    }
+    if (!m_api.WinHttpReceiveResponse(hRequest, nullptr)) {
+        const DWORD dwError = GetLastError();
+        WinHTTPLibLog(L"SafeDownloadFile: WinHttpReceiveResponse: ErrorCode = %d", AsInt(dwError));
+        if (resend(dwError)) return Sent::kResend;
+        // A failed logon still leaves a response (the challenge) to read.
+        if (dwError != ERROR_WINHTTP_LOGIN_FAILURE) return Sent::kFailed;
+    }
+    DWORD dwSize = sizeof(pLoop->dwStatusCode);
+    if (!m_api.WinHttpQueryHeaders(hRequest, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                   WINHTTP_HEADER_NAME_BY_INDEX, &pLoop->dwStatusCode, &dwSize,
+                                   WINHTTP_NO_HEADER_INDEX)) {
+        WinHTTPLibLog(L"SafeDownloadFile: WinHttpQueryHeaders: ErrorCode = %d",
+                      AsInt(GetLastError()));
+        return Sent::kFailed;
+    }
+    return Sent::kStatus;
+}
+
+WinHttpDownloadCall::AuthPass WinHttpDownloadCall::AnswerStatus(const wchar_t* szUserName,
+                                                                const wchar_t* szPassword,
+                                                                AuthLoop* pLoop) {
+    const DWORD dwStatusCode = pLoop->dwStatusCode;
+    bool bAnswered = false;
+    bool bRepeated = dwStatusCode == pLoop->dwLastStatus;
+    switch (dwStatusCode) {
+        case kHttpOk:
+        case kHttpPartialContent:
+            WinHTTPLibLog(L"SafeDownloadFile: session connected, request opened, status %d [OK]",
+                          AsInt(dwStatusCode));
+            pLoop->dwLastStatus = dwStatusCode;
+            return AuthPass::kSucceeded;
+        case kHttpUnauthorized:
+            WinHTTPLibLogLine(L"SafeDownloadFile: status 401 [The server requires authentication]");
+            bAnswered = AnswerServer(szUserName, szPassword);
+            break;
+        case kHttpProxyAuthRequired:
+            WinHTTPLibLogLine(L"SafeDownloadFile: status 407 [The proxy requires authentication]");
+            bAnswered = ChooseProxyScheme(&pLoop->dwProxyAuthScheme);
+            break;
+        default:
+            bRepeated = true;
+            break;
+    }
+    pLoop->dwLastStatus = dwStatusCode;
+    if (!bAnswered || bRepeated) return AuthPass::kFailed;
+    // Only a challenge that was answered comes here; the next pass sends the answer.
+    if (IsCancelled() || ++pLoop->nChallenges >= kMaxChallenges) return AuthPass::kFailed;
+    return AuthPass::kAgain;
+}
+
+bool WinHttpDownloadCall::AnswerServer(const wchar_t* szUserName, const wchar_t* szPassword) {
+    DWORD dwSupportedSchemes = 0, dwFirstScheme = 0, dwTarget = 0;
+    if (!m_api.WinHttpQueryAuthSchemes(m_request.get(), &dwSupportedSchemes, &dwFirstScheme,
+                                       &dwTarget)) {
+        return false;
+    }
+    const BOOL bResults =
+        m_api.WinHttpSetCredentials(m_request.get(), dwTarget, ChooseAuthScheme(dwSupportedSchemes),
+                                    szUserName, szPassword, nullptr);
+    WinHTTPLibLogLine(L"SafeDownloadFile: WinHttpSetCredentials for authentication");
+    return bResults != FALSE;
+}
+
+bool WinHttpDownloadCall::ChooseProxyScheme(DWORD* pdwProxyAuthScheme) {
+    DWORD dwSupportedSchemes = 0, dwFirstScheme = 0, dwTarget = 0;
+    const BOOL bResults = m_api.WinHttpQueryAuthSchemes(m_request.get(), &dwSupportedSchemes,
+                                                        &dwFirstScheme, &dwTarget);
+    WinHTTPLibLog(
+        L"SafeDownloadFile: status 407 WinHttpQueryAuthSchemes return: "
+        L"dwSupportedSchemes=%d, dwFirstScheme=%d, dwTarget=%d",
+        AsInt(dwSupportedSchemes), AsInt(dwFirstScheme), AsInt(dwTarget));
+    if (!bResults) return false;
+    WinHTTPLibLogLine(L"SafeDownloadFile: ChooseAuthScheme for authentication");
+    // Applied before the next send.
+    *pdwProxyAuthScheme = ChooseAuthScheme(dwSupportedSchemes);
+    return true;
 }

@@ -5,7 +5,7 @@
 
 #include "base/scoped_handle.h"
 #include "base/sleep.h"
-#include "download/download_file.h"
+#include "download/send_progress.h"
 #include "download/winhttp_lib_log.h"
 #include "download/winhttp_rules.h"
 #include "system/package_format.h"
@@ -90,8 +90,8 @@ class ReadBuffer {
 
 }  // namespace
 
-DWORD WinHttpDownloadCall::ReceiveIntoFile(HINTERNET hRequest, DWORD dwStatusCode,
-                                           const wchar_t* szPathSaveFile) {
+DWORD WinHttpDownloadCall::ReceiveIntoFile(DWORD dwStatusCode, const wchar_t* szPathSaveFile) {
+    const HINTERNET hRequest = m_request.get();
     SetStatus(WinHTTP_Download_Status_Response_OK);
     DWORD dwLength = 0;
     DWORD dwSize = sizeof(dwLength);
@@ -203,7 +203,7 @@ HANDLE WinHttpDownloadCall::OpenTarget(const wchar_t* szPathSaveFile, const Body
     LARGE_INTEGER size = {};
     if (hFile != INVALID_HANDLE_VALUE &&
         (!GetFileSizeEx(hFile, &size) || size.QuadPart != start.dwBase ||
-         !SetFilePointerEx(hFile, size, nullptr, FILE_BEGIN))) {
+         SetFilePointer(hFile, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER)) {
         CloseHandle(hFile);
         hFile = INVALID_HANDLE_VALUE;
     }

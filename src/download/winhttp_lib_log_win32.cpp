@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <memory>
 #include <mutex>
-#include <new>
+#include <vector>
 
 #include "base/last_error_keeper.h"
 #include "base/scoped_handle.h"
@@ -98,18 +98,17 @@ void WinHTTPLibLogLine(const wchar_t* szMessage) {
     const std::size_t length = wcsnlen(szMessage, kLogMessageChars);
     if (length >= kLogMessageChars) return;
     LastErrorKeeper keeper;
-    std::unique_ptr<char[]> line(new (std::nothrow) char[kLogLineBytes]);
-    if (!line) return;
-    const std::size_t bytes = EncodeLogLine(szMessage, length, line.get(), kLogLineBytes);
+    std::vector<char> line(kLogLineBytes);
+    const std::size_t bytes = EncodeLogLine(szMessage, length, line.data(), kLogLineBytes);
     const std::lock_guard<std::mutex> lock(g_logLock);
     // The bytes are already what a text-mode stream would store; they go straight to the file,
     // with no buffer between, so each line is there when the call returns.
     if (t_log.bHeld) {
-        if (t_log.hFile != nullptr) AppendLine(t_log.hFile, line.get(), bytes);
+        if (t_log.hFile != nullptr) AppendLine(t_log.hFile, line.data(), bytes);
         return;
     }
     const ScopedHandle file(OpenLogForAppend());
-    if (file.valid()) AppendLine(file.get(), line.get(), bytes);
+    if (file.valid()) AppendLine(file.get(), line.data(), bytes);
 }
 
 WinHTTPLibLogHold::WinHTTPLibLogHold() {
@@ -130,15 +129,14 @@ WinHTTPLibLogHold::~WinHTTPLibLogHold() {
 
 void WinHTTPLibLog(const wchar_t* format, ...) {
     LastErrorKeeper keeper;
-    std::unique_ptr<wchar_t[]> message(new (std::nothrow) wchar_t[kLogMessageChars]);
-    if (!message) return;
+    std::vector<wchar_t> message(kLogMessageChars);
     va_list args;
     va_start(args, format);
     // _vsnwprintf never writes past the buffer: a message that does not fit comes back as -1, or
     // as exactly the buffer size without a terminator, and is dropped like any over-long one.
-    const int written = _vsnwprintf(message.get(), kLogMessageChars, format, args);
+    const int written = _vsnwprintf(message.data(), kLogMessageChars, format, args);
     va_end(args);
     if (written < 0 || static_cast<std::size_t>(written) >= kLogMessageChars) return;
     message[written] = L'\0';
-    WinHTTPLibLogLine(message.get());
+    WinHTTPLibLogLine(message.data());
 }

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cwchar>
 #include <initializer_list>
-#include <new>
 
 WinHttpWrapper::WinHttpWrapper(WinHttpApi& api) : m_api(api) {}
 
@@ -27,8 +26,8 @@ void IEProxyConfigFree::operator()(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config)
 }
 
 IEProxyConfigPtr ReadIEProxyConfig(WinHttpApi& api) {
-    IEProxyConfigPtr config(new (std::nothrow) WINHTTP_CURRENT_USER_IE_PROXY_CONFIG{});
-    if (!config || !api.WinHttpGetIEProxyConfigForCurrentUser(config.get())) {
+    IEProxyConfigPtr config(new WINHTTP_CURRENT_USER_IE_PROXY_CONFIG{});
+    if (!api.WinHttpGetIEProxyConfigForCurrentUser(config.get())) {
         return IEProxyConfigPtr();
     }
     return config;

@@ -8,14 +8,18 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <new>
 
+#include "base/test_hooks.h"
 #include "system/program_image.h"
 #include "system/wide_text.h"
 
 namespace {
+
+std::atomic<bool> g_signerUnreadable{false};
 
 struct MessageCloser {
     void operator()(void* message) const { CryptMsgClose(message); }
@@ -190,7 +194,8 @@ SignerCheckResult CheckInstallerSigner(void* hFile, const wchar_t* path,
     CRYPT_PROVIDER_CERT* providerCertificate =
         providerSigner ? WTHelperGetProvCertFromChain(providerSigner, 0) : nullptr;
     InstallerSigner signer;
-    if (providerCertificate == nullptr || providerCertificate->pCert == nullptr ||
+    if (g_signerUnreadable.load() || providerCertificate == nullptr ||
+        providerCertificate->pCert == nullptr ||
         !DescribeSigner(providerCertificate->pCert, &signer)) {
         // Verified, yet no signer to compare: nothing proves the pinned publisher signed it.
         result.check = SignerCheck::kNotPinned;
@@ -201,6 +206,8 @@ SignerCheckResult CheckInstallerSigner(void* hFile, const wchar_t* path,
         IsSignerPinned(signer.pin, pins) ? SignerCheck::kPinned : SignerCheck::kNotPinned;
     return result;
 }
+
+void SetSignerUnreadable(bool unreadable) { g_signerUnreadable.store(unreadable); }
 
 void PrepareInstallerSignerCheck(void* hFile, const wchar_t* path) {
     CheckInstallerSigner(hFile, path, std::vector<SignerPin>(1));

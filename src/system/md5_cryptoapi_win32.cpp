@@ -4,15 +4,12 @@
 
 #include <wincrypt.h>
 
-#include <new>
-
 struct Md5::State {
     HCRYPTPROV provider;
     HCRYPTHASH hash;
 };
 
-Md5::Md5() : m_state(new (std::nothrow) State{0, 0}) {
-    if (!m_state) return;
+Md5::Md5() : m_state(new State{0, 0}) {
     if (!CryptAcquireContextW(&m_state->provider, nullptr, nullptr, PROV_RSA_FULL,
                               CRYPT_VERIFYCONTEXT) ||
         !CryptCreateHash(m_state->provider, CALG_MD5, 0, 0, &m_state->hash)) {

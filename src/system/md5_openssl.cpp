@@ -2,14 +2,12 @@
 
 #include <openssl/evp.h>
 
-#include <new>
-
 struct Md5::State {
     EVP_MD_CTX* context;
 };
 
-Md5::Md5() : m_state(new (std::nothrow) State{EVP_MD_CTX_new()}) {
-    if (m_state && !(m_state->context && EVP_DigestInit_ex(m_state->context, EVP_md5(), nullptr))) {
+Md5::Md5() : m_state(new State{EVP_MD_CTX_new()}) {
+    if (!(m_state->context && EVP_DigestInit_ex(m_state->context, EVP_md5(), nullptr))) {
         EVP_MD_CTX_free(m_state->context);
         delete m_state;
         m_state = nullptr;

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "base/scoped_reg_key.h"
 #include "system/os_description_com.h"
 

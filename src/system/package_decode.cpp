@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "system/file_io.h"
 #include "system/package_format.h"
 #include "system/staged_output.h"
@@ -114,4 +114,27 @@ int DecodePackageFile(const wchar_t* inputPath, const wchar_t* outputPath) {
     const int result = Finish(unmasker, header, output);
     DebugTrace(L"pqrlo 0 .7");
     return result;
+}
+
+const char* DescribeDecodeResult(int result) {
+    switch (result) {
+        case kDecodeOk:
+            return "installer written";
+        case kDecodeBadArgument:
+            return "a null path, a package of 28 bytes or less, or the input cannot be opened";
+        case kDecodeBadHeader:
+            return "wrong magic, or the payload length does not match the file size";
+        case kDecodeBadSize:
+            return "file size 0, above 209715200 bytes, or not expressible in 32 bits";
+        case kDecodeNoMemory:
+            return "no memory for the decoding's pieces";
+        case kDecodeReadFailed:
+            return "read failure or short read";
+        case kDecodeWriteFailed:
+            return "output cannot be created, or a write failed or was short";
+        case kDecodeDigestMismatch:
+            return "MD5 of the unmasked payload differs from the header";
+        default:
+            return "unknown result";
+    }
 }

@@ -14,6 +14,9 @@ constexpr int kDecodeReadFailed = 4;      // read failure or short read
 constexpr int kDecodeWriteFailed = 5;     // output not created, or a failed or short write
 constexpr int kDecodeDigestMismatch = 6;  // MD5 of the unmasked payload differs from the header's
 
+// What a result means, in a few words.
+const char* DescribeDecodeResult(int result);
+
 // Reads the package at inputPath and decodes it into outputPath, piece by piece as it is read:
 // memory stays within a fixed ring of pieces, whatever the package's size.
 int DecodePackageFile(const wchar_t* inputPath, const wchar_t* outputPath);

@@ -1,7 +1,7 @@
 #include "ui/setup_dialog.h"
 
 #include "app/message_table.h"
-#include "app/shared_state.h"
+#include "ui/shared_state.h"
 #include "base/sleep.h"
 #include "download/winhttp_wrapper.h"
 #include "ui/framework/message_box.h"

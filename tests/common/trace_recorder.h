@@ -8,16 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 
 namespace testsupport {
 
 // Milliseconds of a steady clock: the clock of TraceRecorder::TimeOf.
 inline unsigned long long SteadyMs() {
-    return static_cast<unsigned long long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    return static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now().time_since_epoch())
+                                               .count());
 }
 
 class TraceRecorder {

@@ -32,4 +32,23 @@ TEST(RestrictDllSearch, ADllBesideTheProgramIsNoLongerFound) {
     DeleteFileW(testsupport::BesideTestProgram(L"planted-dll-loaded.txt").c_str());
 }
 
+// Where the system lacks SetDefaultDllDirectories, the DLLs that the program and its start-up
+// code load late are loaded at once from the system folder, so that their first use finds them
+// loaded instead of searching the program's folder.
+TEST(RestrictDllSearch, WithoutDefaultDirectoriesTheLateDllsComeFromTheSystemFolder) {
+    RestrictDllSearchWithoutDefaultDirectories();
+    wchar_t szSystem[MAX_PATH] = {};
+    const UINT nSystem = GetSystemDirectoryW(szSystem, MAX_PATH);
+    ASSERT_GT(nSystem, 0u);
+    for (const wchar_t* szName :
+         {L"winhttp.dll", L"version.dll", L"crypt32.dll", L"bcrypt.dll", L"wintrust.dll"}) {
+        SCOPED_TRACE(szName);
+        const HMODULE hModule = GetModuleHandleW(szName);
+        ASSERT_NE(hModule, nullptr);
+        wchar_t szPath[MAX_PATH] = {};
+        ASSERT_GT(GetModuleFileNameW(hModule, szPath, MAX_PATH), 0u);
+        EXPECT_EQ(_wcsnicmp(szPath, szSystem, nSystem), 0) << szPath;
+    }
+}
+
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "app/message_table.h"
 #include "app/setup_worker.h"
-#include "app/shared_state.h"
 #include "download/download_file.h"
 #include "download_scenario.h"
 #include "fault_server.h"
@@ -33,9 +32,9 @@ constexpr char kFailed[] = "SafeDownloadFile: authentication failed";
 class SeededProxy {
   public:
     SeededProxy(bool user, const wchar_t* portVariable)
-        : root_(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE),
-          name_(user ? L"DefaultConnectionSettings" : L"WinHttpSettings"),
-          views_(user ? std::vector<REGSAM>{0}
+        : m_root(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE),
+          m_name(user ? L"DefaultConnectionSettings" : L"WinHttpSettings"),
+          m_views(user ? std::vector<REGSAM>{0}
                       : std::vector<REGSAM>{KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         const std::wstring port = Env(portVariable);
         const std::string proxy = "127.0.0.1:" + std::string(port.begin(), port.end());
@@ -45,13 +44,13 @@ class SeededProxy {
                                reinterpret_cast<const BYTE*>(words.data() + words.size()));
         blob.insert(blob.end(), proxy.begin(), proxy.end());
         blob.resize(blob.size() + (user ? 8 : 4));  // the empty lists that follow
-        for (REGSAM view : views_) {
-            seeded &= RegSetKeyValueW(Key(view).get(), nullptr, name_, REG_BINARY, blob.data(),
+        for (REGSAM view : m_views) {
+            seeded &= RegSetKeyValueW(Key(view).get(), nullptr, m_name, REG_BINARY, blob.data(),
                                       static_cast<DWORD>(blob.size())) == ERROR_SUCCESS;
         }
     }
     ~SeededProxy() {
-        for (REGSAM view : views_) RegDeleteValueW(Key(view).get(), name_);
+        for (REGSAM view : m_views) RegDeleteValueW(Key(view).get(), m_name);
     }
 
     bool seeded = true;
@@ -60,30 +59,29 @@ class SeededProxy {
     std::unique_ptr<HKEY__, decltype(&RegCloseKey)> Key(REGSAM view) const {
         HKEY key = nullptr;
         RegCreateKeyExW(
-            root_, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+            m_root, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
             0, nullptr, 0, KEY_WRITE | view, nullptr, &key, nullptr);
         return {key, &RegCloseKey};
     }
 
-    HKEY root_;
-    const wchar_t* name_;
-    std::vector<REGSAM> views_;
+    HKEY m_root;
+    const wchar_t* m_name;
+    std::vector<REGSAM> m_views;
 };
 
 class Attempts : public ::testing::Test {
   protected:
     void SetUp() override {
         if (Env(L"QERV_TEST_HTTP_PORT").empty()) GTEST_SKIP() << "run through with-servers.sh";
-        FreshDownloadObject();
     }
-    // No proxy settings are cached from an earlier download. The object is never freed, as in
-    // the program: a thread given up on may still use it.
-    static void FreshDownloadObject() { g_pWinHttpWrapper.store(new WinHttpWrapper()); }
+    // A fresh object each time, so that no proxy settings are cached from an earlier download.
+    // It is never freed, as in the program: a thread given up on may still use it.
+    static WinHttpWrapper* FreshDownloadObject() { return new WinHttpWrapper(); }
 
     TraceRecorder traces;
     TempDir dir;
     std::wstring target = dir.File(L"Setup.dat");
-    DownloadThreadParam record;
+    WinHttpWrapper* wrapper = FreshDownloadObject();
     DownloadLogTail log;
 };
 
@@ -98,7 +96,7 @@ TEST_F(Attempts, SixAttemptsRunOverTheThreeTypesEachFallingBackFromLibcurlToWinH
     const std::wstring alternate =
         LoopbackUrl(L"http", L"QERV_TEST_FAULT_HTTP_PORT", L"/status/500", kProxiedHost);
     RecordingView view;
-    EXPECT_EQ(DownloadPackage(view, &record, target, url, alternate), 0);
+    EXPECT_EQ(DownloadPackage(view, wrapper, target, url, alternate), 0);
 
     // The attempts' own lines, without the samples and libcurl's error texts.
     const std::vector<std::wstring> attempts =
@@ -124,8 +122,7 @@ TEST_F(Attempts, SixAttemptsRunOverTheThreeTypesEachFallingBackFromLibcurlToWinH
         (std::vector<std::wstring>{
             L"Pause", L"SetStatusText " + GetMessageText(kMsgSwitchToIeProxy), L"Resume", L"Pause",
             L"SetStatusText " + GetMessageText(kMsgSwitchToDefaultProxy), L"Resume"}));
-    EXPECT_EQ(record.bCancel.load(), 0);
-    EXPECT_TRUE(record.bFinished.load());
+    EXPECT_EQ(traces.Count(L"Cancel download"), 0);
     EXPECT_FALSE(FileExists(target));
 }
 
@@ -142,7 +139,7 @@ TEST_F(Attempts, ReachTheServerThroughTheConfiguredProxy) {
                            int result, const wchar_t* curlError,
                            const std::vector<std::string>& logged) {
         SCOPED_TRACE(name);
-        FreshDownloadObject();
+        wrapper = FreshDownloadObject();
         traces.Clear();
         const SeededProxy settings(ieSettings, proxyPort);
         ASSERT_TRUE(settings.seeded);
@@ -150,9 +147,10 @@ TEST_F(Attempts, ReachTheServerThroughTheConfiguredProxy) {
             https ? L"https" : L"http", https ? L"QERV_TEST_HTTPS_PORT" : L"QERV_TEST_HTTP_PORT",
             L"/proxied.bin", kProxiedHost);
         const DownloadLogTail rowLog;
-        EXPECT_EQ(DownloadFile(&record, url.c_str(), target.c_str(), nullptr,
+        EXPECT_EQ(DownloadFile(wrapper, url.c_str(), target.c_str(), nullptr,
                                ieSettings ? WinHTTP_Download_Type_By_IE_Proxy
-                                          : WinHTTP_Download_Type_By_Default_Proxy),
+                                          : WinHTTP_Download_Type_By_Default_Proxy)
+                      .nResult,
                   result);
         EXPECT_EQ(traces.Count(L"download url ok"), curlError == nullptr ? 1 : 0);
         EXPECT_EQ(traces.Count(L"Download curl failed"), curlError == nullptr ? 0 : 1);
@@ -190,10 +188,11 @@ TEST_F(Attempts, StalledTransferIsCancelledAfterFiveSamplesAndGivenUpTwoSecondsL
     const std::wstring url =
         LoopbackUrl(L"http", L"QERV_TEST_FAULT_HTTP_PORT", L"/stall/500000/10000000");
     const unsigned long long start = SteadyMs();
-    EXPECT_EQ(DownloadFile(&record, url.c_str(), target.c_str(), nullptr,
-                           WinHTTP_Download_Type_Direct_Connect),
-              0);
+    const AttemptOutcome outcome = DownloadFile(wrapper, url.c_str(), target.c_str(), nullptr,
+                                                WinHTTP_Download_Type_Direct_Connect);
     const unsigned long long end = SteadyMs();
+    EXPECT_EQ(outcome.nResult, 0);
+    EXPECT_TRUE(outcome.bCancelled);
     EXPECT_EQ(traces.Count(L"Cancel download"), 1);
     const std::vector<std::wstring> samples = traces.Starting(L"Download percent: ");
     ASSERT_GE(samples.size(), 6u);
@@ -204,7 +203,7 @@ TEST_F(Attempts, StalledTransferIsCancelledAfterFiveSamplesAndGivenUpTwoSecondsL
     EXPECT_LT(end - cancelled, 3000u);
     EXPECT_GE(end - start, 7000u);
     EXPECT_LT(end - start, 15000u);
-    EXPECT_EQ(record.nPercent.load(), 5);
+    EXPECT_EQ(outcome.nPercent, 5);
     // WinHTTP received the first part of the body and waits for the rest.
     const std::vector<std::string> lines = log.Lines();
     ASSERT_FALSE(lines.empty());
@@ -218,7 +217,7 @@ TEST_F(Attempts, StalledTransferIsCancelledAfterFiveSamplesAndGivenUpTwoSecondsL
 TEST_F(Attempts, PackageCutEvery25MiBArrivesByResumingAcrossTheAttempts) {
     const std::wstring url = FaultUrl(L"https", L"/ranged/209715200?id=a-cut&cut=26214400");
     RecordingView view;
-    EXPECT_EQ(DownloadPackage(view, &record, target, url, url), 1);
+    EXPECT_EQ(DownloadPackage(view, wrapper, target, url, url), 1);
     EXPECT_TRUE(HoldsFaultBody(target, 209715200)) << "the file differs";
     std::vector<std::string> ranges = {"-"};
     for (std::uint32_t at = 25u << 20; at < 200u << 20; at += 25u << 20) {

@@ -8,6 +8,7 @@
 #include "download/https_download.h"
 #include "download_scenario.h"
 #include "fault_server.h"
+#include "hook_guards.h"
 #include "trace_recorder.h"
 
 namespace {
@@ -19,10 +20,10 @@ using Traces = std::vector<std::wstring>;
 // is accepted here although peer verification stays on.
 class HttpsDownload : public testing::Test {
   protected:
-    void SetUp() override { ASSERT_FALSE(port_.empty()) << "run through scripts/with-servers.sh"; }
+    void SetUp() override { ASSERT_FALSE(m_port.empty()) << "run through scripts/with-servers.sh"; }
 
     std::wstring Url(const std::wstring& scheme, const std::wstring& path) const {
-        return scheme + L"127.0.0.1:" + port_ + L"/" + path;
+        return scheme + L"127.0.0.1:" + m_port + L"/" + path;
     }
     std::string Serve(const std::wstring& name, size_t size) const {
         const std::string body = Pattern(size);
@@ -32,19 +33,20 @@ class HttpsDownload : public testing::Test {
     }
     // The last position the download sent to the progress bar (-1: none).
     LONG_PTR Download(const wchar_t* proxy, const std::wstring& url, int* result) {
-        const size_t before = bar_.Positions().size();
-        percent_ = 77;
-        *result = DownloadURLByHTTPS(proxy, url.c_str(), file_.c_str(), bar_.window(), &percent_);
-        const std::vector<WPARAM> positions = bar_.Positions();
+        const size_t before = m_bar.Positions().size();
+        m_percent = 77;
+        *result =
+            DownloadURLByHTTPS(proxy, url.c_str(), m_file.c_str(), m_bar.window(), &m_percent);
+        const std::vector<WPARAM> positions = m_bar.Positions();
         return positions.size() > before ? static_cast<LONG_PTR>(positions.back()) : -1;
     }
 
-    const std::wstring port_ = Env(L"QERV_TEST_HTTPS_PORT");
-    TempDir dir_;
-    const std::wstring file_ = dir_.File(L"Setup.dat");
-    ProgressProbe bar_;
-    TraceRecorder traces_;
-    std::atomic<LONG> percent_{77};
+    const std::wstring m_port = Env(L"QERV_TEST_HTTPS_PORT");
+    TempDir m_dir;
+    const std::wstring m_file = m_dir.File(L"Setup.dat");
+    ProgressProbe m_bar;
+    TraceRecorder m_traces;
+    std::atomic<LONG> m_percent{77};
 };
 
 // What each size, address, proxy setting and failure gives: the result, the progress bar's last
@@ -58,14 +60,14 @@ TEST_F(HttpsDownload, EndsAsTheAddressProxyAndServerSay) {
                               const std::wstring& url, int result, LONG_PTR position,
                               const std::string& file, const Traces& traces) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(WriteBytes(file_, {'o', 'l', 'd'}));
-        traces_.Clear();
+        ASSERT_TRUE(WriteBytes(m_file, {'o', 'l', 'd'}));
+        m_traces.Clear();
         int got = 0;
         EXPECT_EQ(Download(proxy, url, &got), position);
         EXPECT_EQ(got, result);
-        EXPECT_TRUE(FileText(file_) == file) << "the file differs";
-        EXPECT_EQ(percent_.load(), traces.empty() ? 77 : 0);
-        const Traces lines = traces_.Lines();
+        EXPECT_TRUE(FileText(m_file) == file) << "the file differs";
+        EXPECT_EQ(m_percent.load(), traces.empty() ? 77 : 0);
+        const Traces lines = m_traces.Lines();
         EXPECT_EQ(lines.size(), traces.size()) << ::testing::PrintToString(lines);
         for (size_t i = 0; i < lines.size() && i < traces.size(); ++i) {
             const bool prefix = !traces[i].empty() && traces[i].back() == L'*';
@@ -120,31 +122,32 @@ TEST_F(HttpsDownload, EndsAsTheAddressProxyAndServerSay) {
     check("NoAddress", nullptr, L"", -1, -1, "old", {});
     // Without a progress bar or a percentage: a missing file writes no error page, and a file
     // that cannot be made fails the download.
-    ASSERT_TRUE(WriteBytes(file_, {'o', 'l', 'd'}));
-    traces_.Clear();
-    EXPECT_EQ(DownloadURLByHTTPS(nullptr, missing.c_str(), file_.c_str(), nullptr, nullptr), -1);
-    EXPECT_EQ(FileText(file_), "");
-    const std::wstring noFolder = dir_.File(L"no-such-folder\\Setup.dat");
+    ASSERT_TRUE(WriteBytes(m_file, {'o', 'l', 'd'}));
+    m_traces.Clear();
+    EXPECT_EQ(DownloadURLByHTTPS(nullptr, missing.c_str(), m_file.c_str(), nullptr, nullptr), -1);
+    EXPECT_EQ(FileText(m_file), "");
+    const std::wstring noFolder = m_dir.File(L"no-such-folder\\Setup.dat");
     EXPECT_EQ(DownloadURLByHTTPS(nullptr, fetched.c_str(), noFolder.c_str(), nullptr, nullptr), -1);
-    EXPECT_EQ(DownloadURLByHTTPS(nullptr, nullptr, file_.c_str(), nullptr, nullptr), -1);
+    EXPECT_EQ(DownloadURLByHTTPS(nullptr, nullptr, m_file.c_str(), nullptr, nullptr), -1);
     Traces expected = failed(missing, L"The requested URL returned error: 404");
     expected.insert(expected.end(), {fetched, L"_tfopen failed", L"Download curl failed", L""});
-    EXPECT_EQ(traces_.Lines(), expected);
+    EXPECT_EQ(m_traces.Lines(), expected);
 }
 
 // A server that trickles the body below the floor is given up on (at a compressed floor here:
 // 1 KiB a second for two seconds), instead of holding the unwatched libcurl phase for good.
 TEST_F(HttpsDownload, CrawlingTransferFails) {
-    SetCurlCrawlFloor(1024, 2);
     const ULONGLONG start = GetTickCount64();
     int result = 0;
-    Download(nullptr, LoopbackUrl(L"https", L"QERV_TEST_FAULT_HTTPS_PORT", L"/slow/40000/400"),
-             &result);
+    {
+        const CurlCrawlFloor floor(1024, 2);
+        Download(nullptr, LoopbackUrl(L"https", L"QERV_TEST_FAULT_HTTPS_PORT", L"/slow/40000/400"),
+                 &result);
+    }
     const ULONGLONG elapsed = GetTickCount64() - start;
-    SetCurlCrawlFloor(0, 0);
     EXPECT_EQ(result, -1);
     EXPECT_LT(elapsed, 20000u);
-    const Traces lines = traces_.Lines();
+    const Traces lines = m_traces.Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().substr(0, 18), L"Operation too slow") << lines.back();
 }
@@ -168,11 +171,11 @@ TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
         int made = 0;
         std::vector<WPARAM> lastTry;
         while (result != 1 && made < tries + 2) {
-            const size_t before = bar_.Positions().size();
+            const size_t before = m_bar.Positions().size();
             const std::uint32_t start = continues && point.CanResume() ? point.nBytes : 0;
-            result = DownloadURLByHTTPS(nullptr, url.c_str(), file_.c_str(), bar_.window(),
-                                        &percent_, {nullptr, &point});
-            const std::vector<WPARAM> positions = bar_.Positions();
+            result = DownloadURLByHTTPS(nullptr, url.c_str(), m_file.c_str(), m_bar.window(),
+                                        &m_percent, {nullptr, &point});
+            const std::vector<WPARAM> positions = m_bar.Positions();
             lastTry.assign(positions.begin() + static_cast<std::ptrdiff_t>(before),
                            positions.end());
             for (const WPARAM position : lastTry) {
@@ -184,7 +187,7 @@ TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
         EXPECT_EQ(made, tries);
         ASSERT_FALSE(lastTry.empty());
         EXPECT_EQ(lastTry.back(), 100u);
-        EXPECT_TRUE(HoldsFaultBody(file_, total, version)) << "the file differs";
+        EXPECT_TRUE(HoldsFaultBody(m_file, total, version)) << "the file differs";
         EXPECT_EQ(FaultRanges("id=" + id + "&"), ranges);
     };
     std::vector<std::string> everyCut = {"-"};
@@ -213,16 +216,16 @@ TEST_F(HttpsDownload, ErrorPageMovesNoBar) {
             SCOPED_TRACE(::testing::Message() << path << (bRest ? " for the rest" : ""));
             ResumePoint point;
             if (bRest) {
-                ASSERT_TRUE(WriteBytes(file_, {part.begin(), part.end()}));
+                ASSERT_TRUE(WriteBytes(m_file, {part.begin(), part.end()}));
                 point.StartOver(1000000, "\"v1\"", nullptr);
                 point.nBytes = 400000;
             }
-            const size_t before = bar_.Positions().size();
+            const size_t before = m_bar.Positions().size();
             const std::wstring url = LoopbackUrl(L"https", L"QERV_TEST_FAULT_HTTPS_PORT", path);
-            EXPECT_EQ(DownloadURLByHTTPS(nullptr, url.c_str(), file_.c_str(), bar_.window(),
-                                         &percent_, {nullptr, &point}),
+            EXPECT_EQ(DownloadURLByHTTPS(nullptr, url.c_str(), m_file.c_str(), m_bar.window(),
+                                         &m_percent, {nullptr, &point}),
                       -1);
-            EXPECT_EQ(bar_.Positions().size(), before);
+            EXPECT_EQ(m_bar.Positions().size(), before);
         }
     }
 }
@@ -242,12 +245,12 @@ TEST_F(HttpsDownload, ProxyBypassListIsAppliedToTheHost) {
     const std::string body = Serve(L"bypass.bin", 4096);
     const auto check = [this, &body](const wchar_t* host, const wchar_t* bypass, int expected) {
         SCOPED_TRACE(::testing::Message() << host << " / " << (bypass ? bypass : L"(none)"));
-        const std::wstring url = L"https://" + std::wstring(host) + L":" + port_ + L"/bypass.bin";
-        DeleteFileW(file_.c_str());
-        EXPECT_EQ(DownloadURLByHTTPS(L"127.0.0.1:1", url.c_str(), file_.c_str(), nullptr, nullptr,
+        const std::wstring url = L"https://" + std::wstring(host) + L":" + m_port + L"/bypass.bin";
+        DeleteFileW(m_file.c_str());
+        EXPECT_EQ(DownloadURLByHTTPS(L"127.0.0.1:1", url.c_str(), m_file.c_str(), nullptr, nullptr,
                                      {bypass, nullptr}),
                   expected);
-        EXPECT_TRUE(FileText(file_) == (expected == 1 ? body : "")) << "the file differs";
+        EXPECT_TRUE(FileText(m_file) == (expected == 1 ? body : "")) << "the file differs";
     };
     check(L"127.0.0.1", nullptr, -1);
     check(L"127.0.0.1", L"127.0.0.*", 1);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "hook_guards.h"
 #include "test_support.h"
 #include "trace_recorder.h"
 
@@ -146,6 +147,19 @@ TEST(CheckInstaller, AcceptsOnlyASoundSignatureByAPinnedKeyAndARecentEnoughVersi
                                  installer.c_str(),
                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
     }
+}
+
+// A signature that WinVerifyTrust accepts but whose signer cannot be read proves nothing about
+// who signed it: refused as a foreign signer is.
+TEST(CheckInstaller, RefusesASoundSignatureWhoseSignerCannotBeRead) {
+    testsupport::TempDir folder;
+    const std::wstring installer = folder.File(L"SetupB.exe");
+    ASSERT_TRUE(testsupport::CopyFixture(L"fixture_recorder", installer));
+    const testsupport::SignerUnreadable unreadable;
+    testsupport::TraceRecorder traces;
+    EXPECT_FALSE(CheckInstaller(installer, kInstallerPolicy).bAccepted);
+    EXPECT_EQ(traces.Lines(),
+              std::vector<std::wstring>{L"Installer signature refused: signer not pinned: "});
 }
 
 }  // namespace

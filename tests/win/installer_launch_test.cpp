@@ -1,7 +1,7 @@
 // The installer launch against real files, processes and the restart-removal list under Wine. The
 // direct start is real and its command line is recorded by a stand-in installer; the elevated
 // start and the box after a declined elevation go through fakes, since Wine never prompts.
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "app/installer_launch.h"
 #include "app/installer_launch_command.h"
 #include "app/message_table.h"

@@ -97,8 +97,8 @@ TEST(PartialDownload, NextAttemptContinuesThePartWithoutAFalseStall) {
     continued.status = 206;
     continued.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes 16384-40959/40960";
     continued.headers[WINHTTP_QUERY_ETAG] = L"\"v1\"";
-    w.published.fake.responses = {cut, continued};
-    w.published.fake.onRead = [&w](int i) {
+    w.scripted.fake.responses = {cut, continued};
+    w.scripted.fake.onRead = [&w](int i) {
         w.clock.WaitUntil(i < 4 ? 1000u * (i + 1) : w.clock.Now() + 5000);
     };
     ProgressProbe bar;
@@ -109,7 +109,7 @@ TEST(PartialDownload, NextAttemptContinuesThePartWithoutAFalseStall) {
 
     EXPECT_EQ(FileText(w.target), kTenChunks);
     EXPECT_EQ(w.traces.Count(L"Cancel download"), 0);
-    EXPECT_EQ(Starting(w.published.fake.calls, {L"AddHeaders"}),
+    EXPECT_EQ(Starting(w.scripted.fake.calls, {L"AddHeaders"}),
               Calls{L"AddHeaders Range: bytes=16384-\r\nIf-Range: \"v1\""});
     const std::vector<WPARAM> positions = bar.Positions();
     EXPECT_EQ(std::vector<WPARAM>(positions.begin(), positions.begin() + firstAttempt),

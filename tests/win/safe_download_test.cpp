@@ -157,165 +157,327 @@ Extra Stopping(void (*setup)(DownloadScenario&)) {
     return {.setup = setup, .logIs = LogIs::EndingWith};
 }
 
-TEST(SafeDownloadFile, EndsAsTheServerAndTheCallerScriptIt) {
+// One row of the table below: a download's script and what it must end with.
+struct EndingRow {
+    const char* name;
+    std::vector<FakeResponse> responses;
+    DWORD result;
+    std::string file;
+    Calls calls;
+    Lines log;
+    Extra extra = {};
+};
+
+std::vector<EndingRow> EndingRows() {
+    std::vector<EndingRow> rows;
     const FakeResponse ntlm401{.status = 401, .schemes = kAuthSchemeNtlm, .target = kServer};
     const FakeResponse basic407{.status = 407, .schemes = kAuthSchemeBasic, .target = kProxy};
     const Calls sent = Talk({L"Send"}), got = Talk({L"Send", L"Read 4"});
     // Challenges: a server's is answered each time, a proxy's once and before the next send.
-    Expect("ServerChallengesTwice", {ntlm401, ntlm401}, 0, kNone,
-           Talk({L"Send", L"Credentials 0 2 - -", L"Send", L"Credentials 0 2 - -"}),
-           {"SafeDownloadFile: status 401 [The server requires authentication]", Failed(401)});
-    Expect("ProxyChallengesTwiceWithoutUser", {basic407, basic407}, 0, kNone,
-           Talk({L"Send", L"Credentials 1 1 - -", L"Send"}),
-           {"SafeDownloadFile: status 407 WinHttpQueryAuthSchemes return: "
-            "dwSupportedSchemes=1, dwFirstScheme=1, dwTarget=1",
-            "SafeDownloadFile: ChooseAuthScheme for authentication",
-            "SafeDownloadFile: WinHttpSetCredentials: dwProxyAuthScheme = 1, bResults = 1",
-            Failed(407)});
-    Expect("ServerChallengeGetsTheGivenCredentials",
-           {{.status = 401, .schemes = kAuthSchemeBasic | kAuthSchemeNtlm}, kBody}, 1, "body",
-           Talk({L"Send", L"Credentials 0 2 alice secret", L"Send", L"Read 4"}),
-           {"SafeDownloadFile: WinHttpSetCredentials for authentication", kOk}, {.user = L"alice"});
-    Expect("ChallengeThenMissing", {{.status = 401, .schemes = kAuthSchemeBasic}, {.status = 404}},
-           0, kNone, Talk({L"Send", L"Credentials 0 1 - -", L"Send"}), {Failed(404)});
-    Expect("ProxyThenServerChallenge",
-           {basic407, {.status = 401, .schemes = kAuthSchemeDigest, .target = kServer}, kBody}, 1,
-           "body",
-           Talk({L"Send", L"Credentials 1 1 - -", L"Send", L"Credentials 0 8 - -",
-                 L"Credentials 1 1 - -", L"Send", L"Read 4"}),
-           {kOk});
-    Expect("SchemesOfChallengeUnreadable",
-           {{.status = 401, .schemes = kAuthSchemeBasic, .schemesFail = true}}, 0, kNone, sent,
-           {Failed(401)});
+    rows.push_back(
+        {"ServerChallengesTwice",
+         {ntlm401, ntlm401},
+         0,
+         kNone,
+         Talk({L"Send", L"Credentials 0 2 - -", L"Send", L"Credentials 0 2 - -"}),
+         {"SafeDownloadFile: status 401 [The server requires authentication]", Failed(401)}});
+    rows.push_back({"ProxyChallengesTwiceWithoutUser",
+                    {basic407, basic407},
+                    0,
+                    kNone,
+                    Talk({L"Send", L"Credentials 1 1 - -", L"Send"}),
+                    {"SafeDownloadFile: status 407 WinHttpQueryAuthSchemes return: "
+                     "dwSupportedSchemes=1, dwFirstScheme=1, dwTarget=1",
+                     "SafeDownloadFile: ChooseAuthScheme for authentication",
+                     "SafeDownloadFile: WinHttpSetCredentials: dwProxyAuthScheme = 1, bResults = 1",
+                     Failed(407)}});
+    rows.push_back({"ServerChallengeGetsTheGivenCredentials",
+                    {{.status = 401, .schemes = kAuthSchemeBasic | kAuthSchemeNtlm}, kBody},
+                    1,
+                    "body",
+                    Talk({L"Send", L"Credentials 0 2 alice secret", L"Send", L"Read 4"}),
+                    {"SafeDownloadFile: WinHttpSetCredentials for authentication", kOk},
+                    {.user = L"alice"}});
+    rows.push_back({"ChallengeThenMissing",
+                    {{.status = 401, .schemes = kAuthSchemeBasic}, {.status = 404}},
+                    0,
+                    kNone,
+                    Talk({L"Send", L"Credentials 0 1 - -", L"Send"}),
+                    {Failed(404)}});
+    rows.push_back(
+        {"ProxyThenServerChallenge",
+         {basic407, {.status = 401, .schemes = kAuthSchemeDigest, .target = kServer}, kBody},
+         1,
+         "body",
+         Talk({L"Send", L"Credentials 1 1 - -", L"Send", L"Credentials 0 8 - -",
+               L"Credentials 1 1 - -", L"Send", L"Read 4"}),
+         {kOk}});
+    rows.push_back({"SchemesOfChallengeUnreadable",
+                    {{.status = 401, .schemes = kAuthSchemeBasic, .schemesFail = true}},
+                    0,
+                    kNone,
+                    sent,
+                    {Failed(401)}});
     // Other answers end the download with their status (0: none was read).
-    Expect("NotFound", {{.status = 404}}, 0, kNone, sent, {Failed(404)});
-    Expect("ServerError", {{.status = 500}}, 0, kNone, sent, {Failed(500)});
-    Expect("NotModified", {{.status = 304}}, 0, kNone, sent, {Failed(304)});
-    Expect("SendFails", {{.sendError = 12029}}, 0, kNone, sent, {Failed(0)});
-    Expect("ReceiveFails", {{.receiveError = 12002}}, 0, kNone, sent, {Failed(0)});
-    Expect("StatusQueryFails", {{.status = 0}}, 0, kNone, sent, {Failed(0)});
-    Expect("LoginFailureStillReadsTheAnswer",
-           {{.contentLength = 4, .body = "body", .receiveError = 12015}}, 1, "body", got, {kOk});
+    rows.push_back({"NotFound", {{.status = 404}}, 0, kNone, sent, {Failed(404)}});
+    rows.push_back({"ServerError", {{.status = 500}}, 0, kNone, sent, {Failed(500)}});
+    rows.push_back({"NotModified", {{.status = 304}}, 0, kNone, sent, {Failed(304)}});
+    rows.push_back({"SendFails", {{.sendError = 12029}}, 0, kNone, sent, {Failed(0)}});
+    rows.push_back({"ReceiveFails", {{.receiveError = 12002}}, 0, kNone, sent, {Failed(0)}});
+    rows.push_back({"StatusQueryFails", {{.status = 0}}, 0, kNone, sent, {Failed(0)}});
+    rows.push_back({"LoginFailureStillReadsTheAnswer",
+                    {{.contentLength = 4, .body = "body", .receiveError = 12015}},
+                    1,
+                    "body",
+                    got,
+                    {kOk}});
     // A request is sent again when WinHTTP asks, at most ten times, and not once cancelled.
     const Calls twice = Talk({L"Send", L"Send", L"Read 4"});
-    Expect("ResendAsked", {{.sendError = 12032}, kBody}, 1, "body", twice, {kOk});
-    Expect("ResendAskedOnReceive", {{.receiveError = 12032}, kBody}, 1, "body", twice, {kOk});
-    Expect("ResendAskedWithoutEnd", std::vector<FakeResponse>(12, {.sendError = 12032}), 0, kNone,
-           Talk(Calls(11, L"Send")), {Failed(0)});
-    Expect("ResendAskedOnReceiveWithoutEnd", std::vector<FakeResponse>(12, {.receiveError = 12032}),
-           0, kNone, Talk(Calls(11, L"Send")), {Failed(0)});
-    Expect("CancelledAttemptDoesNotResend", {{.sendError = 12032}, kBody}, 0, kNone, sent,
-           {Failed(0)}, {.setup = CancelAtSend<0>});
+    rows.push_back({"ResendAsked", {{.sendError = 12032}, kBody}, 1, "body", twice, {kOk}});
+    rows.push_back(
+        {"ResendAskedOnReceive", {{.receiveError = 12032}, kBody}, 1, "body", twice, {kOk}});
+    rows.push_back({"ResendAskedWithoutEnd",
+                    std::vector<FakeResponse>(12, {.sendError = 12032}),
+                    0,
+                    kNone,
+                    Talk(Calls(11, L"Send")),
+                    {Failed(0)}});
+    rows.push_back({"ResendAskedOnReceiveWithoutEnd",
+                    std::vector<FakeResponse>(12, {.receiveError = 12032}),
+                    0,
+                    kNone,
+                    Talk(Calls(11, L"Send")),
+                    {Failed(0)}});
+    rows.push_back({"CancelledAttemptDoesNotResend",
+                    {{.sendError = 12032}, kBody},
+                    0,
+                    kNone,
+                    sent,
+                    {Failed(0)},
+                    {.setup = CancelAtSend<0>}});
     // A server and a proxy that take turns with their challenges are answered ten times at most,
     // and not once the attempt is cancelled.
-    Expect("ChallengesTakingTurnsEndAfterTen", TakingTurns(12), 0, kNone, Talk(TurnCalls(10)),
-           {Failed(407)});
-    Expect("CancelledWhileChallengesTakeTurns", TakingTurns(12), 0, kNone, Talk(TurnCalls(3)),
-           {Failed(401)}, {.setup = CancelAtSend<2>});
+    rows.push_back({"ChallengesTakingTurnsEndAfterTen",
+                    TakingTurns(12),
+                    0,
+                    kNone,
+                    Talk(TurnCalls(10)),
+                    {Failed(407)}});
+    rows.push_back({"CancelledWhileChallengesTakeTurns",
+                    TakingTurns(12),
+                    0,
+                    kNone,
+                    Talk(TurnCalls(3)),
+                    {Failed(401)},
+                    {.setup = CancelAtSend<2>}});
     // The request: secure when "https" appears anywhere in the URL, case-sensitively, with the
     // certificate errors ignored (0x3300); host, port, path and query as the URL gives them.
-    Expect("LowerCaseHttpsIsSecure", {kBody}, 1, "body",
-           {L"Open 1 - -", L"Connect 127.0.0.1:443", L"Request /qerv/Setup.dat secure",
-            L"SetOption 31 13056", L"Send", L"Read 4"},
-           {kOk}, {.url = L"https://127.0.0.1/qerv/Setup.dat"});
-    Expect("UpperCaseHttpsIsNot", {kBody}, 1, "body",
-           {L"Open 1 - -", L"Connect 127.0.0.1:443", L"Request /qerv/Setup.dat refresh", L"Send",
-            L"Read 4"},
-           {kOk}, {.url = L"HTTPS://127.0.0.1/qerv/Setup.dat"});
-    Expect("HttpsInThePathIsSecure", {kBody}, 1, "body",
-           {L"Open 1 - -", L"Connect 127.0.0.1:8080", L"Request /https/Setup.dat?v=2&os=64 secure",
-            L"SetOption 31 13056", L"Send", L"Read 4"},
-           {kOk}, {.url = L"http://127.0.0.1:8080/https/Setup.dat?v=2&os=64"});
+    rows.push_back({"LowerCaseHttpsIsSecure",
+                    {kBody},
+                    1,
+                    "body",
+                    {L"Open 1 - -", L"Connect 127.0.0.1:443", L"Request /qerv/Setup.dat secure",
+                     L"SetOption 31 13056", L"Send", L"Read 4"},
+                    {kOk},
+                    {.url = L"https://127.0.0.1/qerv/Setup.dat"}});
+    rows.push_back({"UpperCaseHttpsIsNot",
+                    {kBody},
+                    1,
+                    "body",
+                    {L"Open 1 - -", L"Connect 127.0.0.1:443", L"Request /qerv/Setup.dat refresh",
+                     L"Send", L"Read 4"},
+                    {kOk},
+                    {.url = L"HTTPS://127.0.0.1/qerv/Setup.dat"}});
+    rows.push_back(
+        {"HttpsInThePathIsSecure",
+         {kBody},
+         1,
+         "body",
+         {L"Open 1 - -", L"Connect 127.0.0.1:8080", L"Request /https/Setup.dat?v=2&os=64 secure",
+          L"SetOption 31 13056", L"Send", L"Read 4"},
+         {kOk},
+         {.url = L"http://127.0.0.1:8080/https/Setup.dat?v=2&os=64"}});
     // Every step of a whole download, in order; without a scheme the address is plain http.
-    Expect("WholeDownloadLog", {Ok("0123456789", {}, 6)}, 1, "0123456789",
-           {L"Open 1 - -", L"Connect 127.0.0.1:80", L"Request /qerv/Setup.dat?v=1 refresh", L"Send",
-            L"Read 6", L"Read 4"},
-           {kStart, "SafeDownloadFile: step 1",
-            "szDefaultAgent = " + kAgent + ", szURL = http://127.0.0.1/qerv/Setup.dat?v=1",
-            Opened("Direct_Connect"), "SafeDownloadFile: step 1.1, error code 0",
-            "SafeDownloadFile: step 1.2", "SafeDownloadFile: step 1.4", "SafeDownloadFile: step 2",
-            "SafeDownloadFile: step 3", kOk,
-            "SafeDownloadFile: WinHttpQueryHeaders dwDownloadSize = 10",
-            "SafeDownloadFile: WinHttpQueryDataAvailable dwSize = 6",
-            "SafeDownloadFile: WinHttpReadData dwNumberByRead = 6",
-            "SafeDownloadFile dwCurrentDownloaded = 6, TotalDownloadSize = 10",
-            "SafeDownloadFile: WinHttpQueryDataAvailable dwSize = 4",
-            "SafeDownloadFile: WinHttpReadData dwNumberByRead = 4",
-            "SafeDownloadFile dwCurrentDownloaded = 10, TotalDownloadSize = 10", "Before WriteFile",
-            "Before CloseHandle"},
-           {.url = L"127.0.0.1/qerv/Setup.dat?v=1", .percent = 100, .logIs = LogIs::Exactly});
+    rows.push_back(
+        {"WholeDownloadLog",
+         {Ok("0123456789", {}, 6)},
+         1,
+         "0123456789",
+         {L"Open 1 - -", L"Connect 127.0.0.1:80", L"Request /qerv/Setup.dat?v=1 refresh", L"Send",
+          L"Read 6", L"Read 4"},
+         {kStart, "SafeDownloadFile: step 1",
+          "szDefaultAgent = " + kAgent + ", szURL = http://127.0.0.1/qerv/Setup.dat?v=1",
+          Opened("Direct_Connect"), "SafeDownloadFile: step 1.1, error code 0",
+          "SafeDownloadFile: step 1.2", "SafeDownloadFile: step 1.4", "SafeDownloadFile: step 2",
+          "SafeDownloadFile: step 3", kOk,
+          "SafeDownloadFile: WinHttpQueryHeaders dwDownloadSize = 10",
+          "SafeDownloadFile: WinHttpQueryDataAvailable dwSize = 6",
+          "SafeDownloadFile: WinHttpReadData dwNumberByRead = 6",
+          "SafeDownloadFile dwCurrentDownloaded = 6, TotalDownloadSize = 10",
+          "SafeDownloadFile: WinHttpQueryDataAvailable dwSize = 4",
+          "SafeDownloadFile: WinHttpReadData dwNumberByRead = 4",
+          "SafeDownloadFile dwCurrentDownloaded = 10, TotalDownloadSize = 10", "Before WriteFile",
+          "Before CloseHandle"},
+         {.url = L"127.0.0.1/qerv/Setup.dat?v=1", .percent = 100, .logIs = LogIs::Exactly}});
     // Each failure before the request leaves its own last lines; the settings reading's error
     // code survives the log lines written after it.
-    Expect("NoSession", {}, 0, kNone, {L"Open 1 - -"},
-           {"SafeDownloadFile: step 1.1, error code 12345"},
-           Stopping([](DownloadScenario& s) { s.fake.openError = 12345; }));
-    Expect("UrlNotSplit", {}, 0, kNone, {L"Open 1 - -"},
-           {"SafeDownloadFile: step 1.2", "SafeDownloadFile: step 1.3 error code 12005"},
-           Stopping([](DownloadScenario& s) { s.fake.crackFails = true; }));
-    Expect("NoConnection", {}, 0, kNone, {L"Open 1 - -", L"Connect 127.0.0.1:80"},
-           {"SafeDownloadFile: step 1.4", "SafeDownloadFile: step 1.5"},
-           Stopping([](DownloadScenario& s) { s.fake.connectFails = true; }));
-    Expect("NoRequest", {}, 0, kNone, Talk({}), {"SafeDownloadFile: step 2"},
-           Stopping([](DownloadScenario& s) { s.fake.openRequestFails = true; }));
-    Expect("IEProxyTypeWithoutSettings", {}, 0, kNone, {L"IEConfig"},
-           {Opened("By_IE_Proxy"), "SafeDownloadFile: step 1.1, error code 2"},
-           {.type = WinHTTP_Download_Type_By_IE_Proxy, .logIs = LogIs::EndingWith});
+    rows.push_back({"NoSession",
+                    {},
+                    0,
+                    kNone,
+                    {L"Open 1 - -"},
+                    {"SafeDownloadFile: step 1.1, error code 12345"},
+                    Stopping([](DownloadScenario& s) { s.fake.openError = 12345; })});
+    rows.push_back({"UrlNotSplit",
+                    {},
+                    0,
+                    kNone,
+                    {L"Open 1 - -"},
+                    {"SafeDownloadFile: step 1.2", "SafeDownloadFile: step 1.3 error code 12005"},
+                    Stopping([](DownloadScenario& s) { s.fake.crackFails = true; })});
+    rows.push_back({"NoConnection",
+                    {},
+                    0,
+                    kNone,
+                    {L"Open 1 - -", L"Connect 127.0.0.1:80"},
+                    {"SafeDownloadFile: step 1.4", "SafeDownloadFile: step 1.5"},
+                    Stopping([](DownloadScenario& s) { s.fake.connectFails = true; })});
+    rows.push_back({"NoRequest",
+                    {},
+                    0,
+                    kNone,
+                    Talk({}),
+                    {"SafeDownloadFile: step 2"},
+                    Stopping([](DownloadScenario& s) { s.fake.openRequestFails = true; })});
+    rows.push_back({"IEProxyTypeWithoutSettings",
+                    {},
+                    0,
+                    kNone,
+                    {L"IEConfig"},
+                    {Opened("By_IE_Proxy"), "SafeDownloadFile: step 1.1, error code 2"},
+                    {.type = WinHTTP_Download_Type_By_IE_Proxy, .logIs = LogIs::EndingWith}});
     // A null URL or target: nothing is opened.
     const Lines nullStop = {
         kStart, "SafeDownloadFile: return by (szPathUrl == NULL) || (szPathSaveFile == NULL)"};
-    Expect(
-        "NullUrl", {}, 0, kNone, {}, nullStop,
-        {.url = nullptr, .type = WinHTTP_Download_Type_By_Default_Proxy, .logIs = LogIs::Exactly});
-    Expect("NullTarget", {}, 0, kNone, {}, nullStop,
-           {.type = WinHTTP_Download_Type_By_Default_Proxy,
-            .setup = [](DownloadScenario& s) { s.target.clear(); },
-            .logIs = LogIs::Exactly});
+    rows.push_back({"NullUrl",
+                    {},
+                    0,
+                    kNone,
+                    {},
+                    nullStop,
+                    {.url = nullptr,
+                     .type = WinHTTP_Download_Type_By_Default_Proxy,
+                     .logIs = LogIs::Exactly}});
+    rows.push_back({"NullTarget",
+                    {},
+                    0,
+                    kNone,
+                    {},
+                    nullStop,
+                    {.type = WinHTTP_Download_Type_By_Default_Proxy,
+                     .setup = [](DownloadScenario& s) { s.target.clear(); },
+                     .logIs = LogIs::Exactly}});
     // The body: Content-Length rules, chunks, availability retries, cancel, writing.
-    Expect("NoContentLength", {{.body = "body"}}, 0, kNone, sent, {});
-    Expect("ZeroContentLength", {Ok("body", 0)}, 0, kNone, sent, {});
+    rows.push_back({"NoContentLength", {{.body = "body"}}, 0, kNone, sent, {}});
+    rows.push_back({"ZeroContentLength", {Ok("body", 0)}, 0, kNone, sent, {}});
     // Each chunk is read as it becomes available and moves the progress bar.
-    Expect("ChunksOfTheAvailableSize", {Ok(Pattern(10000))}, 1, Pattern(10000),
-           Talk({L"Send", L"Read 4096", L"Read 4096", L"Read 1808"}), {kOk},
-           {.percent = 100, .bar = std::vector<WPARAM>{40, 81, 100}});
-    Expect("BytesBeyondContentLengthDropped", {Ok("0123456789SURPLUS", 10)}, 1, "0123456789",
-           Talk({L"Send", L"Read 17"}), {kOk});
-    Expect("EarlyCloseKeepsTheShortFileAfterOnePause", {Ok(Pattern(60), 100, 40)}, 0, Pattern(60),
-           Talk({L"Send", L"Read 40", L"Read 20"}),
-           {"SafeDownloadFile: WinHttpQueryDataAvailable dwSize = 0", "Before CloseHandle"},
-           {.pauses = {3000}, .percent = 60});
+    rows.push_back({"ChunksOfTheAvailableSize",
+                    {Ok(Pattern(10000))},
+                    1,
+                    Pattern(10000),
+                    Talk({L"Send", L"Read 4096", L"Read 4096", L"Read 1808"}),
+                    {kOk},
+                    {.percent = 100, .bar = std::vector<WPARAM>{40, 81, 100}}});
+    rows.push_back({"BytesBeyondContentLengthDropped",
+                    {Ok("0123456789SURPLUS", 10)},
+                    1,
+                    "0123456789",
+                    Talk({L"Send", L"Read 17"}),
+                    {kOk}});
+    rows.push_back(
+        {"EarlyCloseKeepsTheShortFileAfterOnePause",
+         {Ok(Pattern(60), 100, 40)},
+         0,
+         Pattern(60),
+         Talk({L"Send", L"Read 40", L"Read 20"}),
+         {"SafeDownloadFile: WinHttpQueryDataAvailable dwSize = 0", "Before CloseHandle"},
+         {.pauses = {3000}, .percent = 60}});
     // A failed availability query is asked again after a pause; the third failure ends it.
     FakeResponse unavailable = Ok("abc");
     unavailable.availabilityErrors = {12002, 12002};
-    Expect("AvailabilityFailsTwice", {unavailable}, 1, "abc", Talk({L"Send", L"Read 3"}), {kOk},
-           {.pauses = {3000, 3000}});
+    rows.push_back({"AvailabilityFailsTwice",
+                    {unavailable},
+                    1,
+                    "abc",
+                    Talk({L"Send", L"Read 3"}),
+                    {kOk},
+                    {.pauses = {3000, 3000}}});
     unavailable.availabilityErrors.push_back(12002);
-    Expect("AvailabilityFailsThrice", {unavailable}, 0, "", sent,
-           {"SafeDownloadFile return by WinHttpQueryDataAvailable error: ErrorCode=12002"},
-           {.pauses = {3000, 3000}});
-    Expect("ReadFails", {{.contentLength = 3, .body = "abc", .readFails = true}}, 0, "",
-           Talk({L"Send", L"Read 3"}), {"SafeDownloadFile return by WinHttpReadData error"});
+    rows.push_back({"AvailabilityFailsThrice",
+                    {unavailable},
+                    0,
+                    "",
+                    sent,
+                    {"SafeDownloadFile return by WinHttpQueryDataAvailable error: ErrorCode=12002"},
+                    {.pauses = {3000, 3000}}});
+    rows.push_back({"ReadFails",
+                    {{.contentLength = 3, .body = "abc", .readFails = true}},
+                    0,
+                    "",
+                    Talk({L"Send", L"Read 3"}),
+                    {"SafeDownloadFile return by WinHttpReadData error"}});
     // A cancelled attempt starts nothing on the network and makes no file; during the body the
     // flag is read once a read has returned, before its bytes count, and what was written stays.
     const FakeResponse k300 = Ok(Pattern(300), {}, 100);
     const std::string cancelled =
         "SafeDownloadFile return by WinHTTP_Download_Status_Cancel_By_User";
-    Expect("CancelledBeforeTheStartOpensNothing", {k300}, 0, kNone, {},
-           {kStart, "SafeDownloadFile return by WinHTTP_Download_Status_Cancel_By_User"},
-           {.setup = Cancel,
-            .status = WinHTTP_Download_Status_Cancel_By_User,
-            .logIs = LogIs::Exactly});
-    Expect("CancelledDuringTheRequestOpensNoFile", {k300}, 0, kNone, sent, {kOk, cancelled},
-           {.setup = CancelAtSend<0>, .status = WinHTTP_Download_Status_Cancel_By_User});
-    Expect("CancelledDuringAReadStopsWhenItCompletes", {k300}, 0, Pattern(100),
-           Talk({L"Send", L"Read 100", L"Read 100"}), {cancelled},
-           {.setup = CancelDuringSecondRead,
-            .status = WinHTTP_Download_Status_Cancel_By_User,
-            .percent = 33});
+    rows.push_back({"CancelledBeforeTheStartOpensNothing",
+                    {k300},
+                    0,
+                    kNone,
+                    {},
+                    {kStart, "SafeDownloadFile return by WinHTTP_Download_Status_Cancel_By_User"},
+                    {.setup = Cancel,
+                     .status = WinHTTP_Download_Status_Cancel_By_User,
+                     .logIs = LogIs::Exactly}});
+    rows.push_back({"CancelledDuringTheRequestOpensNoFile",
+                    {k300},
+                    0,
+                    kNone,
+                    sent,
+                    {kOk, cancelled},
+                    {.setup = CancelAtSend<0>, .status = WinHTTP_Download_Status_Cancel_By_User}});
+    rows.push_back({"CancelledDuringAReadStopsWhenItCompletes",
+                    {k300},
+                    0,
+                    Pattern(100),
+                    Talk({L"Send", L"Read 100", L"Read 100"}),
+                    {cancelled},
+                    {.setup = CancelDuringSecondRead,
+                     .status = WinHTTP_Download_Status_Cancel_By_User,
+                     .percent = 33}});
     // Each piece is written as it arrives: a failed write ends the download there.
-    Expect("FailedWriteFailsThoughEveryByteArrived", {Ok("whole body")}, 0, kNone,
-           Talk({L"Send", L"Read 10"}), {"WriteFile Error !"},
-           {.setup = UnwritableTarget, .percent = -1});
+    rows.push_back({"FailedWriteFailsThoughEveryByteArrived",
+                    {Ok("whole body")},
+                    0,
+                    kNone,
+                    Talk({L"Send", L"Read 10"}),
+                    {"WriteFile Error !"},
+                    {.setup = UnwritableTarget, .percent = -1}});
+    return rows;
 }
+
+class SafeDownloadFileEnds : public ::testing::TestWithParam<EndingRow> {};
+
+TEST_P(SafeDownloadFileEnds, AsTheServerAndTheCallerScriptIt) {
+    const EndingRow& row = GetParam();
+    Expect(row.name, row.responses, row.result, row.file, row.calls, row.log, row.extra);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SafeDownloadFileEnds, ::testing::ValuesIn(EndingRows()),
+                         [](const ::testing::TestParamInfo<EndingRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // What a resume point holds, compared whole.
 std::string Described(const ResumePoint& point) {

@@ -4,10 +4,11 @@
 // refuses connections, so an attempt that the script fails fails over WinHTTP too.
 #include "app/setup_worker.h"
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "app/message_table.h"
-#include "app/shared_state.h"
+#include "ui/shared_state.h"
 #include "base/held_file.h"
+#include "download/abandoned_files.h"
 #include "base/security_descriptor.h"
 #include "base/test_hooks.h"
 #include "system/package_format.h"
@@ -19,11 +20,13 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "recording_view.h"
+#include "hook_guards.h"
 #include "registry_guard.h"
 #include "sleep_recorder.h"
 #include "test_support.h"
@@ -106,8 +109,11 @@ TEST_F(SetupWorkerTest, DecodingTurnsThePackageIntoTheInstaller) {
     EXPECT_FALSE(DecodeInstaller(paths));
     EXPECT_TRUE(testsupport::FileExists(paths.packageFile));
     EXPECT_FALSE(testsupport::FileExists(paths.installerFile));
+    // After the lines of old, one that says which failure it was.
     EXPECT_TRUE(TracedInOrder({L"pqrlo -2 : bRet: 0", L"MoveFileEx eror: 2"}));
-    EXPECT_EQ(recorder.Lines().back(), L"MoveFileEx eror: 2");
+    EXPECT_EQ(recorder.Lines().back(),
+              L"Package not decoded: 1: wrong magic, or the payload length does not match the "
+              L"file size");
 }
 
 TEST_F(SetupWorkerTest, OutcomeStaysOnThePausedStatusLineAndAFailureRemovesTheFiles) {
@@ -232,7 +238,9 @@ struct RunCase {
     const char* minimum = "";  // the lowest installer version started
 };
 
-TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
+// The runs of the table below: every mode and outcome. The texts are built when the rows are,
+// in the language of that moment.
+std::vector<RunCase> RunCases() {
     const std::wstring done = Status(kMsgDownloadCompleted);
     const std::vector<std::wstring> allFailed = {L"Pause",
                                                  Status(kMsgSwitchToIeProxy),
@@ -252,7 +260,7 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
     const std::wstring unsigned0 = L"Installer signature refused: WinVerifyTrust 0x800B0100: ";
     const int kNone = kCancelStateNone;
     // clang-format off
-    const RunCase kCases[] = {
+    return {
         {"installs", L"", Serve::kPackage, kNone, SetupEnd::kInstallerLaunched,
          {L"Pause", done, L"Hide"}, kStarted, {L"pqrlo - 1: bRet = 1", L"pqrlo -3", L"pqrlo -5"}},
         {"download only", L"/DownloadOnly", Serve::kPackage, kNone, SetupEnd::kDownloadOnlyCopied,
@@ -264,7 +272,8 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
          SetupEnd::kDownloadFailed, hiddenFailure, 0, {L"pqrlo -4", Text(kMsgDownloadFailed)}},
         {"package does not decode", L"", Serve::kGarbage, kNone, SetupEnd::kDownloadFailed,
          {L"Pause", L"SetProgress 0", Status(kMsgDownloadFailed), Box(kMsgDownloadFailed)}, 0,
-         {L"pqrlo - 1: bRet = 1", L"MoveFileEx eror: 2", L"pqrlo -4"}},
+         {L"pqrlo - 1: bRet = 1", L"MoveFileEx eror: 2", L"Package not decoded: 1: ",
+          L"pqrlo -4"}},
         {"installer not signed", L"", Serve::kUnsignedPackage, kNone, SetupEnd::kDownloadFailed,
          refused, 0, {L"pqrlo -2 : bRet: 1", unsigned0, L"pqrlo -4"}},
         {"download only, installer not signed", L"/DownloadOnly", Serve::kUnsignedPackage, kNone,
@@ -294,15 +303,19 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
          {}},
     };
     // clang-format on
+}
 
+class RunSetupEnds : public SetupWorkerTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(RunSetupEnds, AsItsModeAndOutcomeSay) {
+    const RunCase c = RunCases()[GetParam()];
     const std::wstring beside = testsupport::BesideTestProgram(L"SetupB.exe");
     testsupport::RegistryValueGuard pending(testsupport::kSessionManagerKey,
                                             testsupport::kPendingValue);
     // Runs do not wait: every wait only yields, so that the attempts' threads get on.
     sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
-    SetHttpsDownloadFunction(ScriptedCurl);
-    for (const RunCase& c : kCases) {
-        SCOPED_TRACE(c.name);
+    const testsupport::HttpsDownloadScript curl(ScriptedCurl);
+    {
         testsupport::TempDir runTemp;
         testsupport::TemporaryFolderOverride override(runTemp.path());
         DeleteFileW(beside.c_str());
@@ -358,8 +371,16 @@ TEST_F(SetupWorkerTest, RunSetupEndsEachWayAsItsModeAndOutcomeSay) {
         EXPECT_EQ(bKept, (c.left & kFolderKept) != 0) << folder;
     }
     DeleteFileW(beside.c_str());
-    SetHttpsDownloadFunction(nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RunSetupEnds, ::testing::Range<std::size_t>(0, RunCases().size()),
+                         [](const ::testing::TestParamInfo<std::size_t>& info) {
+                             std::string name = RunCases()[info.param].name;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
 
 // Another process of the user tries to put an unsigned program in the checked installer's place
 // while the run shows its outcome for 1.5 s, or at the last moment before the start: it cannot,
@@ -371,7 +392,7 @@ TEST_F(SetupWorkerTest, TheInstallerCheckedIsTheOneStarted) {
     testsupport::RegistryValueGuard pending(testsupport::kSessionManagerKey,
                                             testsupport::kPendingValue);
     sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
-    SetHttpsDownloadFunction(ScriptedCurl);
+    const testsupport::HttpsDownloadScript curl(ScriptedCurl);
     g_serves = true;
     g_served = Package();
     // Every way to put another file there; each must fail.
@@ -416,7 +437,6 @@ TEST_F(SetupWorkerTest, TheInstallerCheckedIsTheOneStarted) {
         sleeps.SetAfterWait(nullptr);
         DeleteFileW(beside.c_str());
     }
-    SetHttpsDownloadFunction(nullptr);
 }
 
 // A start that ran another file than the one checked (which the system starter ends at once)
@@ -425,7 +445,7 @@ TEST_F(SetupWorkerTest, AnotherFileStartedEndsTheRunAsARefusal) {
     testsupport::RegistryValueGuard pending(testsupport::kSessionManagerKey,
                                             testsupport::kPendingValue);
     sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
-    SetHttpsDownloadFunction(ScriptedCurl);
+    const testsupport::HttpsDownloadScript curl(ScriptedCurl);
     g_serves = true;
     g_served = Package();
     testsupport::TempDir runTemp;
@@ -439,7 +459,26 @@ TEST_F(SetupWorkerTest, AnotherFileStartedEndsTheRunAsARefusal) {
     EXPECT_TRUE(TracedInOrder(
         {L"szProcessPath: ", L"Installer started is not the one checked: ", L"pqrlo -4"}));
     EXPECT_EQ(DownloadFolderIn(runTemp.path()), L"");
-    SetHttpsDownloadFunction(nullptr);
+}
+
+// A download-only run that succeeds removes the files of the attempts it gave up on, as every
+// other ending does.
+TEST_F(SetupWorkerTest, DownloadOnlyRemovesTheFilesOfAttemptsGivenUp) {
+    sleeps.SetThen(testsupport::SleepRecorder::Then::kYield);
+    const testsupport::HttpsDownloadScript curl(ScriptedCurl);
+    g_serves = true;
+    g_served = Package();
+    testsupport::TempDir runTemp;
+    testsupport::TemporaryFolderOverride override(runTemp.path());
+    const std::wstring beside = testsupport::BesideTestProgram(L"SetupB.exe");
+    const std::wstring givenUp = temp.File(L"Setup.dat.7.part");
+    ASSERT_TRUE(testsupport::WriteBytes(givenUp, {1, 2, 3}));
+    RememberAbandonedFile(givenUp.c_str());
+
+    EXPECT_EQ(RunSetup(view, L"/x", L"/DownloadOnly", kRecordingStarter, kInstallerPolicy),
+              SetupEnd::kDownloadOnlyCopied);
+    EXPECT_FALSE(testsupport::FileExists(givenUp));
+    DeleteFileW(beside.c_str());
 }
 
 // The download-only copy lands in the program's folder as a new file moved onto the name, whatever

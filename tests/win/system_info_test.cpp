@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "system/installer_url.h"
 #include "system/old_windows.h"
 #include "system/os_description.h"

@@ -19,7 +19,7 @@
 
 #include "app/message_table.h"
 #include "app/setup_app.h"
-#include "app/shared_state.h"
+#include "ui/shared_state.h"
 #include "download/winhttp_wrapper.h"
 #include "install/registry_helpers.h"
 #include "registry_guard.h"

@@ -58,29 +58,6 @@ void FormatKey(std::uint32_t key, char text[9]) {
                   key >> 24);
 }
 
-const char* DescribeDecodeResult(int result) {
-    switch (result) {
-        case kDecodeOk:
-            return "installer written";
-        case kDecodeBadArgument:
-            return "a null path, a package of 28 bytes or less, or the input cannot be opened";
-        case kDecodeBadHeader:
-            return "wrong magic, or the payload length does not match the file size";
-        case kDecodeBadSize:
-            return "file size 0, above 209715200 bytes, or not expressible in 32 bits";
-        case kDecodeNoMemory:
-            return "no memory for the buffer";
-        case kDecodeReadFailed:
-            return "read failure or short read";
-        case kDecodeWriteFailed:
-            return "output cannot be created, or a write failed or was short";
-        case kDecodeDigestMismatch:
-            return "MD5 of the unmasked payload differs from the header";
-        default:
-            return "unknown result";
-    }
-}
-
 // The signer lines of inspect. Being unsigned is a finding about the installer, not a failure.
 void PrintSigner(const unsigned char* installer, std::uint32_t size) {
     InstallerSigner signer;

@@ -1,8 +1,8 @@
 #pragma once
 
 // One download attempt in fake time, as the attempt's tests run it: a clock that the launcher's
-// waits move on and that the scripted transfer waits for, a scripted libcurl path, the scripted
-// WinHTTP published as the process's download object, and the launcher's record.
+// waits move on and that the scripted transfer waits for, a scripted libcurl path, a download
+// object over the scripted WinHTTP, and what the launcher says the attempt did.
 #include <windows.h>
 
 #include <algorithm>
@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/shared_state.h"
 #include "base/test_hooks.h"
+#include "download/download_attempt.h"
 #include "download/download_file.h"
+#include "download/download_thread.h"
 #include "download_scenario.h"
 #include "trace_recorder.h"
 
@@ -34,7 +35,7 @@ inline AttemptClock* g_clock = nullptr;
 // known percentage.
 class AttemptClock {
   public:
-    AttemptClock() : launcher_(GetCurrentThreadId()) {
+    AttemptClock() : m_launcher(GetCurrentThreadId()) {
         g_clock = this;
         SetSleepFunction([](unsigned ms) { g_clock->Advance(ms); });
     }
@@ -45,64 +46,64 @@ class AttemptClock {
     }
     // Before each DownloadFile: one download thread is about to run.
     void ExpectThread() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        running_ = 1;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = 1;
     }
     // Returns once the clock has reached ms, or for kNever once the stalled ones are released.
     void WaitUntil(unsigned ms) {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(m_mutex);
         if (Reached(ms)) return;
-        waiting_.push_back(ms);
-        --running_;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return Reached(ms); });
+        m_waiting.push_back(ms);
+        --m_running;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return Reached(ms); });
     }
     void ReleaseStalled() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        released_ = true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_released = true;
         WakeReached();
     }
     unsigned Now() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return now_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_now;
     }
     std::vector<unsigned> LauncherPauses() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return pauses_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_pauses;
     }
 
   private:
-    bool Reached(unsigned ms) const { return ms == kNever ? released_ : now_ >= ms; }
+    bool Reached(unsigned ms) const { return ms == kNever ? m_released : m_now >= ms; }
     // A woken thread counts as running until it waits again.
     void WakeReached() {
-        const auto woken = std::remove_if(waiting_.begin(), waiting_.end(),
+        const auto woken = std::remove_if(m_waiting.begin(), m_waiting.end(),
                                           [this](unsigned ms) { return Reached(ms); });
-        running_ += static_cast<int>(waiting_.end() - woken);
-        waiting_.erase(woken, waiting_.end());
-        changed_.notify_all();
+        m_running += static_cast<int>(m_waiting.end() - woken);
+        m_waiting.erase(woken, m_waiting.end());
+        m_changed.notify_all();
     }
     void Advance(unsigned ms) {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(m_mutex);
         // The download's own pauses (availability retries) wait for the clock too.
-        if (GetCurrentThreadId() != launcher_) {
-            const unsigned until = now_ + ms;
+        if (GetCurrentThreadId() != m_launcher) {
+            const unsigned until = m_now + ms;
             lock.unlock();
             return WaitUntil(until);
         }
-        now_ += ms;
-        pauses_.push_back(ms);
+        m_now += ms;
+        m_pauses.push_back(ms);
         WakeReached();
-        changed_.wait_for(lock, std::chrono::milliseconds(300), [&] { return running_ <= 0; });
+        m_changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return m_running <= 0; });
     }
 
-    const DWORD launcher_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<unsigned> waiting_;
-    unsigned now_ = 0;
-    int running_ = 0;
-    bool released_ = false;
-    std::vector<unsigned> pauses_;
+    const DWORD m_launcher;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<unsigned> m_waiting;
+    unsigned m_now = 0;
+    int m_running = 0;
+    bool m_released = false;
+    std::vector<unsigned> m_pauses;
 };
 
 // The libcurl path as a script: it fails or writes body once the clock reaches endsAt, and
@@ -127,13 +128,13 @@ inline int ScriptedCurl(const wchar_t* proxy, const wchar_t*, const wchar_t* fil
     return WriteBytes(file, {script.body.begin(), script.body.end()}) ? script.result : -1;
 }
 
-// The scripted WinHTTP published as the process's download object for the time of a test.
-struct PublishedWrapper {
-    PublishedWrapper() : previous(g_pWinHttpWrapper.exchange(&wrapper)) {}
-    ~PublishedWrapper() { g_pWinHttpWrapper.store(previous); }
+// Internet Explorer settings with a static proxy list and nothing else.
+inline FakeIEConfig StaticProxy(const std::wstring& proxy) { return {FALSE, {}, proxy, {}}; }
+
+// A download object over the scripted WinHTTP, handed to the attempts that a test runs.
+struct ScriptedWrapper {
     FakeWinHttp fake;
     WinHttpWrapper wrapper{fake};
-    WinHttpWrapper* previous;
 };
 
 // Waits in real time, up to a limit, for what a thread left running will do.
@@ -165,10 +166,11 @@ struct Rig {
         SetHttpsDownloadFunction(nullptr);
         g_curl = nullptr;
     }
-    // Runs the thread of a new attempt to its end on the calling thread.
-    DownloadAttemptRef RunThread(DWORD type, bool abandoned = false) {
-        DownloadAttemptRef attempt(
-            DownloadAttempt::Create(kFakeUrl, target.c_str(), nullptr, type));
+    // Runs the thread of a new attempt to its end on the calling thread, through the scripted
+    // download object unless told otherwise.
+    DownloadAttemptRef RunThread(DWORD type, bool abandoned = false, bool withWrapper = true) {
+        DownloadAttemptRef attempt(DownloadAttempt::Create(
+            kFakeUrl, target.c_str(), nullptr, type, withWrapper ? &scripted.wrapper : nullptr));
         if (!attempt) return attempt;
         if (abandoned) attempt->Abandon();
         attempt->AddRef();
@@ -180,7 +182,7 @@ struct Rig {
     TraceRecorder traces;
     TempDir dir;
     std::wstring target = dir.File(L"Setup.dat");
-    PublishedWrapper published;
+    ScriptedWrapper scripted;
 };
 
 // Ten chunks of 4 KiB: ten percent a chunk.
@@ -191,15 +193,20 @@ struct WatchdogRig : Rig {
     WatchdogRig() {
         curl.clock = &clock;
         curl.endsAt = 1000;
-        published.fake.responses = {Ok(kTenChunks), Ok(kTenChunks)};
+        scripted.fake.responses = {Ok(kTenChunks), Ok(kTenChunks)};
     }
     // Chunk i of the WinHTTP body is read at at(i) ms.
     void Pace(std::function<unsigned(int)> at) {
-        published.fake.onRead = [this, at](int i) { clock.WaitUntil(at(i)); };
+        scripted.fake.onRead = [this, at](int i) { clock.WaitUntil(at(i)); };
     }
-    int Attempt(DWORD type = WinHTTP_Download_Type_Direct_Connect, HWND progress = nullptr) {
+    // One attempt through the scripted download object, or another one given; what it did is in
+    // outcome.
+    int Attempt(DWORD type = WinHTTP_Download_Type_Direct_Connect, HWND progress = nullptr,
+                WinHttpWrapper* wrapper = nullptr) {
         clock.ExpectThread();
-        return DownloadFile(&record, kFakeUrl, target.c_str(), progress, type);
+        outcome = DownloadFile(wrapper != nullptr ? wrapper : &scripted.wrapper, kFakeUrl,
+                               target.c_str(), progress, type);
+        return outcome.nResult;
     }
     ~WatchdogRig() { Settle(); }
     // A stalled thread still holds the scripted WinHTTP: let it end, removing its own file.
@@ -209,7 +216,7 @@ struct WatchdogRig : Rig {
     }
 
     AttemptClock clock;
-    DownloadThreadParam record;
+    AttemptOutcome outcome;
     DownloadLogTail log;
 };
 

@@ -54,10 +54,10 @@ inline std::wstring LoopbackUrl(const wchar_t* scheme, const wchar_t* portVariab
 // What C:\WinHTTPLib.log gained since the object was made; the file accumulates across runs.
 class DownloadLogTail {
   public:
-    DownloadLogTail() : start_(Read().size()) {}
+    DownloadLogTail() : m_start(Read().size()) {}
     std::string Bytes() const {
         const std::string text = Read();
-        return text.size() <= start_ ? std::string() : text.substr(start_);
+        return text.size() <= m_start ? std::string() : text.substr(m_start);
     }
     // Split at CR LF; a last line without its line end is kept.
     std::vector<std::string> Lines() const {
@@ -87,7 +87,7 @@ class DownloadLogTail {
         CloseHandle(hFile);
         return text;
     }
-    size_t start_;
+    size_t m_start;
 };
 
 // A progress bar on a thread of its own, as the dialog's is: it keeps every position sent to it,
@@ -95,9 +95,9 @@ class DownloadLogTail {
 class ProgressProbe {
   public:
     explicit ProgressProbe(std::function<void(WPARAM)> onPosition = {})
-        : onPosition_(std::move(onPosition)) {
+        : m_onPosition(std::move(onPosition)) {
         std::promise<HWND> created;
-        thread_ = std::thread([this, &created] {
+        m_thread = std::thread([this, &created] {
             WNDCLASSW windowClass = {};
             windowClass.lpfnWndProc = Proc;
             windowClass.lpszClassName = L"QervProgressProbe";
@@ -110,16 +110,16 @@ class ProgressProbe {
             while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
             DestroyWindow(window);
         });
-        window_ = created.get_future().get();
+        m_window = created.get_future().get();
     }
     ~ProgressProbe() {
-        PostThreadMessageW(GetWindowThreadProcessId(window_, nullptr), WM_QUIT, 0, 0);
-        thread_.join();
+        PostThreadMessageW(GetWindowThreadProcessId(m_window, nullptr), WM_QUIT, 0, 0);
+        m_thread.join();
     }
-    HWND window() const { return window_; }
+    HWND window() const { return m_window; }
     std::vector<WPARAM> Positions() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return positions_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_positions;
     }
 
   private:
@@ -128,17 +128,17 @@ class ProgressProbe {
         if (message != PBM_SETPOS || probe == nullptr) {
             return DefWindowProcW(window, message, wParam, lParam);
         }
-        if (probe->onPosition_) probe->onPosition_(wParam);
-        std::lock_guard<std::mutex> lock(probe->mutex_);
-        probe->positions_.push_back(wParam);
+        if (probe->m_onPosition) probe->m_onPosition(wParam);
+        std::lock_guard<std::mutex> lock(probe->m_mutex);
+        probe->m_positions.push_back(wParam);
         return 0;
     }
 
-    std::function<void(WPARAM)> onPosition_;
-    mutable std::mutex mutex_;
-    std::vector<WPARAM> positions_;
-    HWND window_ = nullptr;
-    std::thread thread_;
+    std::function<void(WPARAM)> m_onPosition;
+    mutable std::mutex m_mutex;
+    std::vector<WPARAM> m_positions;
+    HWND m_window = nullptr;
+    std::thread m_thread;
 };
 
 // SafeDownloadFile against the scripted WinHTTP, into a fresh folder, with pauses recorded

@@ -78,7 +78,7 @@ class FakeWinHttp : public WinHttpApi {
     // Record, one line per call.
     std::vector<std::wstring> calls;
 
-    int OpenHandles() const { return static_cast<int>(live_.size()); }
+    int OpenHandles() const { return static_cast<int>(m_live.size()); }
 
     HINTERNET WinHttpOpen(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass,
                           DWORD flags) override {
@@ -106,7 +106,7 @@ class FakeWinHttp : public WinHttpApi {
                         Arg(options->lpszAutoConfigUrl) +
                         (options->fAutoLogonIfChallenged ? L"" : L" (no logon)"));
         if (!IsLive(session, Kind::Session)) return Fail(ERROR_INVALID_HANDLE);
-        const size_t call = discoveries_++;
+        const size_t call = m_discoveries++;
         if (call >= proxyDiscoveries.size() || !proxyDiscoveries[call]) {
             return Fail(ERROR_WINHTTP_AUTODETECTION_FAILED);
         }
@@ -114,7 +114,7 @@ class FakeWinHttp : public WinHttpApi {
         return TRUE;
     }
     BOOL WinHttpSetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) override {
-        if (live_.count(handle) == 0) return Fail(ERROR_INVALID_HANDLE);
+        if (m_live.count(handle) == 0) return Fail(ERROR_INVALID_HANDLE);
         std::wstring value = L" length " + std::to_wstring(length);
         if (option == WINHTTP_OPTION_SECURITY_FLAGS && length == sizeof(DWORD)) {
             value = L" " + std::to_wstring(*static_cast<DWORD*>(buffer));
@@ -170,10 +170,10 @@ class FakeWinHttp : public WinHttpApi {
                             DWORD_PTR) override {
         if (!IsLive(request, Kind::Request)) return Fail(ERROR_INVALID_HANDLE);
         calls.push_back(L"Send");
-        ++sends_;
-        bodyPosition_ = 0;
-        availabilityFailures_ = 0;
-        if (onSend) onSend(static_cast<int>(sends_ - 1));
+        ++m_sends;
+        m_bodyPosition = 0;
+        m_availabilityFailures = 0;
+        if (onSend) onSend(static_cast<int>(m_sends - 1));
         const FakeResponse* response = Current(request);
         if (response == nullptr) return Fail(ERROR_WINHTTP_CANNOT_CONNECT);
         return response->sendError != 0 ? Fail(response->sendError) : TRUE;
@@ -222,11 +222,11 @@ class FakeWinHttp : public WinHttpApi {
     BOOL WinHttpQueryDataAvailable(HINTERNET request, LPDWORD bytesAvailable) override {
         const FakeResponse* response = Current(request);
         if (response == nullptr) return FALSE;
-        if (availabilityFailures_ < response->availabilityErrors.size()) {
-            return Fail(response->availabilityErrors[availabilityFailures_++]);
+        if (m_availabilityFailures < response->availabilityErrors.size()) {
+            return Fail(response->availabilityErrors[m_availabilityFailures++]);
         }
         *bytesAvailable = static_cast<DWORD>(
-            std::min<size_t>(response->body.size() - bodyPosition_, response->chunkSize));
+            std::min<size_t>(response->body.size() - m_bodyPosition, response->chunkSize));
         return TRUE;
     }
     BOOL WinHttpReadData(HINTERNET request, LPVOID buffer, DWORD bytesToRead,
@@ -235,16 +235,16 @@ class FakeWinHttp : public WinHttpApi {
         if (response == nullptr) return FALSE;
         calls.push_back(L"Read " + std::to_wstring(bytesToRead));
         if (response->readFails) return Fail(ERROR_WINHTTP_CONNECTION_ERROR);
-        const size_t count = std::min<size_t>(bytesToRead, response->body.size() - bodyPosition_);
-        std::memcpy(buffer, response->body.data() + bodyPosition_, count);
-        bodyPosition_ += count;
+        const size_t count = std::min<size_t>(bytesToRead, response->body.size() - m_bodyPosition);
+        std::memcpy(buffer, response->body.data() + m_bodyPosition, count);
+        m_bodyPosition += count;
         *bytesRead = static_cast<DWORD>(count);
-        if (onRead) onRead(reads_);
-        ++reads_;
+        if (onRead) onRead(m_reads);
+        ++m_reads;
         return TRUE;
     }
     BOOL WinHttpCloseHandle(HINTERNET handle) override {
-        return live_.erase(handle) != 0 ? TRUE : Fail(ERROR_INVALID_HANDLE);
+        return m_live.erase(handle) != 0 ? TRUE : Fail(ERROR_INVALID_HANDLE);
     }
 
   private:
@@ -266,28 +266,28 @@ class FakeWinHttp : public WinHttpApi {
         return copy;
     }
     HINTERNET NewHandle(Kind kind) {
-        auto handle = reinterpret_cast<HINTERNET>(nextHandle_);
-        nextHandle_ += 0x10;
-        live_[handle] = kind;
+        auto handle = reinterpret_cast<HINTERNET>(m_nextHandle);
+        m_nextHandle += 0x10;
+        m_live[handle] = kind;
         SetLastError(ERROR_SUCCESS);
         return handle;
     }
     bool IsLive(HINTERNET handle, Kind kind) const {
-        const auto it = live_.find(handle);
-        return it != live_.end() && it->second == kind;
+        const auto it = m_live.find(handle);
+        return it != m_live.end() && it->second == kind;
     }
     // The response of the latest send on a live request, or null (error set).
     const FakeResponse* Current(HINTERNET request) {
-        if (sends_ == 0 || sends_ > responses.size() || !IsLive(request, Kind::Request)) {
+        if (m_sends == 0 || m_sends > responses.size() || !IsLive(request, Kind::Request)) {
             return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE), nullptr;
         }
-        return &responses[sends_ - 1];
+        return &responses[m_sends - 1];
     }
 
-    std::map<HINTERNET, Kind> live_;
-    UINT_PTR nextHandle_ = 0x1000;
-    size_t sends_ = 0, discoveries_ = 0, bodyPosition_ = 0, availabilityFailures_ = 0;
-    int reads_ = 0;
+    std::map<HINTERNET, Kind> m_live;
+    UINT_PTR m_nextHandle = 0x1000;
+    size_t m_sends = 0, m_discoveries = 0, m_bodyPosition = 0, m_availabilityFailures = 0;
+    int m_reads = 0;
 };
 
 }  // namespace testsupport

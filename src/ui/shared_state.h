@@ -1,7 +1,8 @@
 #pragma once
 
-// Values that the UI thread, the status-line thread, the worker and the download thread share.
-// Each has one writer at a time; atomics keep the reads and writes whole without a lock.
+// Values that the dialog's threads (the UI thread and the status-line thread) share with the
+// worker. Each has one writer at a time; atomics keep the reads and writes whole without a lock.
+// They live in app/setup_app.cpp; the download code is handed what it needs instead.
 #include <windows.h>
 
 #include <atomic>
