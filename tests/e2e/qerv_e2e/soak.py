@@ -223,7 +223,7 @@ class SoakRun:
     def check_not_started(self, folder, boxes_seen, watch):
         if boxes_seen != [FAILED]:
             self.fail(f"the user was shown {boxes_seen}, not message 1 once")
-        texts = watch.status_texts()
+        texts = watch.status_texts(hidden_too=True)
         if not texts or texts[-1] != FAILED:
             self.fail(f"the status line ended on {texts[-1:]}, not message 1")
         if folder is not None and folder.exists():
@@ -255,7 +255,7 @@ class SoakRun:
             self.fail(f"a process of the run is left: {process}")
 
     def check_dialog(self, watch, run, chaos):
-        for text in watch.status_texts():
+        for text in watch.status_texts(hidden_too=True):
             if not allowed_status(text):
                 self.fail(f"the status line showed {text!r}")
         # A try starts with each attempt and with the WinHTTP phase after a failed libcurl one;
