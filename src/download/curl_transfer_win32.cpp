@@ -225,7 +225,10 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
     // whole package that a server sends for the rest is taken, not asked for once more.
     const std::string range = bResume ? std::to_string(point.nBytes) + "-" : std::string();
     CurlOptions options(pCurl);
-    options.Set(CURLOPT_HEADERFUNCTION, OnHeader)
+    // The proxy's answer to CONNECT ("200 Connection established") is no answer of the server:
+    // the header function sees only the server's answers.
+    options.Set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L)
+        .Set(CURLOPT_HEADERFUNCTION, OnHeader)
         .Set(CURLOPT_WRITEFUNCTION, WriteToFile)
         .Set(CURLOPT_HTTPHEADER, headers.get())
         .Set(CURLOPT_RANGE, bResume ? range.c_str() : nullptr)
@@ -253,7 +256,8 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
         } else {
             point.Forget();
         }
-        return Traced(code == CURLE_OK && bClosed);
+        // A file emptied for a whole package holds only what the final 200 brought.
+        return Traced(code == CURLE_OK && bClosed && (!state.bStartedOver || nStatus == kHttpOk));
     }
     const bool bContinued = nStatus == kHttpPartialContent && !state.bRefused;
     if (bContinued) {

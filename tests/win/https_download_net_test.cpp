@@ -162,7 +162,7 @@ constexpr std::uint32_t kMiB = 1 << 20;
 TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
     const auto check = [this](const std::string& id, const std::string& faults, std::uint32_t total,
                               int tries, unsigned version, const std::vector<std::string>& ranges,
-                              bool continues = false) {
+                              bool continues = false, const wchar_t* proxy = nullptr) {
         SCOPED_TRACE(id);
         const std::string path = "/ranged/" + std::to_string(total) + "?id=" + id + "&" + faults;
         const std::wstring url = FaultUrl(L"https", std::wstring(path.begin(), path.end()));
@@ -173,7 +173,7 @@ TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
         while (result != 1 && made < tries + 2) {
             const size_t before = m_bar.Positions().size();
             const std::uint32_t start = continues && point.CanResume() ? point.nBytes : 0;
-            result = DownloadURLByHTTPS(nullptr, url.c_str(), m_file.c_str(), m_bar.window(),
+            result = DownloadURLByHTTPS(proxy, url.c_str(), m_file.c_str(), m_bar.window(),
                                         &m_percent, {nullptr, &point});
             const std::vector<WPARAM> positions = m_bar.Positions();
             lastTry.assign(positions.begin() + static_cast<std::ptrdiff_t>(before),
@@ -195,6 +195,10 @@ TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
         everyCut.push_back("bytes=" + std::to_string(at) + "-");
     }
     check("c-cut", "cut=26214400", 200 * kMiB, 8, 0, everyCut, true);
+    // Through a proxy, whose "200 Connection established" is no answer to the request.
+    const std::wstring proxy = L"127.0.0.1:" + Env(L"QERV_TEST_PROXY_PORT");
+    check("c-proxied", "cut=400000&cuts=1", 1000000, 2, 0, {"-", "bytes=400000-"}, true,
+          proxy.c_str());
     check("c-date", "cut=400000&cuts=1&validator=date", 1000000, 2, 0, {"-", "bytes=400000-"},
           true);
     const std::vector<std::string> taken = {"-", "bytes=400000-"};
