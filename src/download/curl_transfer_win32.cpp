@@ -219,8 +219,9 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
         DebugTrace(L"_tfopen failed");
         return false;
     }
-    TransferState state{file.get(), bResume ? point.nBytes : 0u, bResume ? &point : nullptr,
-                        Answer(), false, pProgress};
+    TransferState state{
+        file.get(), bResume ? point.nBytes : 0u, bResume ? &point : nullptr, Answer(), false,
+        pProgress};
     // A Range of our own rather than libcurl's resume, which fails a 200 before its body: the
     // whole package that a server sends for the rest is taken, not asked for once more.
     const std::string range = bResume ? std::to_string(point.nBytes) + "-" : std::string();
