@@ -15,8 +15,8 @@
 
 // Runs the transfer that pCurl is prepared for (every option but those of the file, the answer's
 // headers and the resumed request) into szSaveFile. When *pResume holds part of the package, only
-// the rest is asked for, with If-Range: a 206 for exactly that rest is appended, a 200 starts the
-// file again from byte 0 (one more transfer), anything else fails and forgets the part. The point
+// the rest is asked for, with If-Range: a 206 for exactly that rest is appended, a 200 is taken as
+// the whole package from byte 0, anything else fails and forgets the part. The point
 // is kept up to date with what the file holds and the answer's validator. pProgress's base and
 // *pnPercent are set where the transfer starts. True when the file holds the whole package.
 bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResume,

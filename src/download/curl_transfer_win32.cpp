@@ -87,7 +87,21 @@ struct TransferState {
     const ResumePoint* pAsked;
     Answer answer;
     bool bRefused = false;
+    // Told whether the answer's body is the package, once its headers have been judged.
+    CurlProgressTarget* pProgress;
+    // The rest was asked for and the whole package came: the file started again from byte 0.
+    bool bStartedOver = false;
 };
+
+// Empties the file opened for appending before the first byte of a body is written; its
+// writes then go from byte 0, as they always go to its end.
+bool EmptyFile(FILE* pFile) {
+    if (std::fflush(pFile) != 0) return false;
+    const auto hFile = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pFile)));
+    return hFile != INVALID_HANDLE_VALUE &&
+           SetFilePointer(hFile, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+           SetEndOfFile(hFile);
+}
 
 bool NameIs(const std::string& name, const char* szWanted) {
     if (name.size() != std::strlen(szWanted)) return false;
@@ -114,6 +128,7 @@ std::size_t OnHeader(char* pData, std::size_t nSize, std::size_t nItems, void* p
     Answer& answer = state.answer;
     if (line.compare(0, 5, "HTTP/") == 0) {
         answer = Answer();
+        state.pProgress->bPackage = false;
         const std::size_t nSpace = line.find(' ');
         if (nSpace != std::string::npos) {
             answer.nStatus = std::strtol(line.c_str() + nSpace + 1, nullptr, 10);
@@ -121,13 +136,31 @@ std::size_t OnHeader(char* pData, std::size_t nSize, std::size_t nItems, void* p
         return nBytes;
     }
     if (line.empty()) {
+        // The rest must also come from the same version of the package as the part.
         if (state.pAsked != nullptr && answer.nStatus == kHttpPartialContent &&
-            JudgeResumeAnswer(static_cast<std::uint32_t>(answer.nStatus),
-                              answer.bContentRange ? answer.contentRange.c_str() : nullptr,
-                              answer.nLength, *state.pAsked) != ResumeAnswer::kAppend) {
+            (JudgeResumeAnswer(static_cast<std::uint32_t>(answer.nStatus),
+                               answer.bContentRange ? answer.contentRange.c_str() : nullptr,
+                               answer.nLength, *state.pAsked) != ResumeAnswer::kAppend ||
+             !AnswerNamesValidator(*state.pAsked, answer.bETag ? answer.etag.c_str() : nullptr,
+                                   answer.bLastModified ? answer.lastModified.c_str() : nullptr))) {
             state.bRefused = true;
             return 0;  // libcurl ends the transfer with a write error
         }
+        // The package changed, or the server does not do ranges: the whole package came for
+        // the rest, and it is taken from byte 0 rather than asked for again.
+        if (state.pAsked != nullptr && answer.nStatus == kHttpOk) {
+            if (!EmptyFile(state.pFile)) {
+                state.bRefused = true;
+                return 0;
+            }
+            state.pAsked = nullptr;
+            state.nWritten = 0;
+            state.pProgress->dBase = 0;
+            state.bStartedOver = true;
+        }
+        // The whole package when it was asked for whole, its rest when that was asked for.
+        state.pProgress->bPackage =
+            answer.nStatus == (state.pAsked != nullptr ? kHttpPartialContent : kHttpOk);
         return nBytes;
     }
     const std::size_t nColon = line.find(':');
@@ -171,71 +204,68 @@ bool RunCurlTransfer(CURL* pCurl, const wchar_t* szSaveFile, ResumePoint* pResum
                      CurlProgressTarget* pProgress, std::atomic<LONG>* pnPercent) {
     ResumePoint unkept;
     ResumePoint& point = pResume != nullptr ? *pResume : unkept;
-    CurlOptions options(pCurl);
-    options.Set(CURLOPT_HEADERFUNCTION, OnHeader).Set(CURLOPT_WRITEFUNCTION, WriteToFile);
-    // A second pass only when the answer to a request for the rest was the whole package.
-    for (int nPass = 0; nPass < 2; ++nPass) {
-        bool bResume = point.CanResume();
-        // The rest is asked for only with its validator, so that it is the rest of the same
-        // package.
-        Slist headers(bResume ? curl_slist_append(nullptr, IfRangeHeader(point).c_str()) : nullptr);
-        File file(headers ? OpenForAppending(szSaveFile, point.nBytes) : nullptr);
-        if (!file) {
-            // A part that is not what the point says is no part to continue.
-            bResume = false;
-            point.Forget();
-            headers.reset();
-            file.reset(OpenForWriting(szSaveFile));
-        }
-        if (!file) {
-            DebugTrace(L"_tfopen failed");
-            return false;
-        }
-        TransferState state{file.get(), bResume ? point.nBytes : 0u, bResume ? &point : nullptr,
-                            Answer(), false};
-        options.Set(CURLOPT_HTTPHEADER, headers.get())
-            .Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(bResume ? point.nBytes : 0))
-            .Set(CURLOPT_HEADERDATA, &state)
-            .Set(CURLOPT_WRITEDATA, &state);
-        if (!options.AllTaken()) return Traced(false);
-        pProgress->dBase = bResume ? point.nBytes : 0;
-        if (bResume && pnPercent) pnPercent->store(StoredPercent(point.nBytes, point.nTotal));
-        const CURLcode code = curl_easy_perform(pCurl);
-        // Closing flushes the last buffered bytes: a failure there loses part of the body.
-        const bool bClosed = std::fclose(file.release()) == 0;
-        long nStatus = 0;
-        curl_easy_getinfo(pCurl, CURLINFO_RESPONSE_CODE, &nStatus);
-        const Answer& answer = state.answer;
-        const std::int64_t nSize = PartSize(szSaveFile);
-        const std::uint64_t nInFile = nSize > 0 ? static_cast<std::uint64_t>(nSize) : 0;
-
-        if (!bResume) {
-            // The whole package's answer gives the point that a later try continues from.
-            if (nStatus == kHttpOk && answer.nLength > 0 && answer.nLength <= kPackageMaxBytes) {
-                const auto nTotal = static_cast<std::uint32_t>(answer.nLength);
-                point.StartOver(nTotal, Text(answer.etag, answer.bETag),
-                                Text(answer.lastModified, answer.bLastModified));
-                point.nBytes = static_cast<std::uint32_t>(nInFile < nTotal ? nInFile : nTotal);
-            } else {
-                point.Forget();
-            }
-            return Traced(code == CURLE_OK && bClosed);
-        }
-        if (nStatus == kHttpOk) {
-            // The package changed, or the server does not do ranges: all of it, from byte 0.
-            point.Forget();
-            continue;
-        }
-        const bool bContinued =
-            nStatus == kHttpPartialContent && !state.bRefused && code != CURLE_RANGE_ERROR;
-        if (bContinued) {
-            point.nBytes =
-                static_cast<std::uint32_t>(nInFile < point.nTotal ? nInFile : point.nTotal);
-        } else if (nStatus != 0) {
-            // An answer that does not continue the part: the next try asks for all of it.
-            point.Forget();
-        }
-        return Traced(bContinued && code == CURLE_OK && bClosed && nInFile == point.nTotal);
+    bool bResume = point.CanResume();
+    // The rest is asked for only with its validator, so that it is the rest of the same package.
+    Slist headers(bResume ? curl_slist_append(nullptr, IfRangeHeader(point).c_str()) : nullptr);
+    File file(headers ? OpenForAppending(szSaveFile, point.nBytes) : nullptr);
+    if (!file) {
+        // A part that is not what the point says is no part to continue.
+        bResume = false;
+        point.Forget();
+        headers.reset();
+        file.reset(OpenForWriting(szSaveFile));
     }
-    return false;
+    if (!file) {
+        DebugTrace(L"_tfopen failed");
+        return false;
+    }
+    TransferState state{
+        file.get(), bResume ? point.nBytes : 0u, bResume ? &point : nullptr, Answer(), false,
+        pProgress};
+    // A Range of our own rather than libcurl's resume, which fails a 200 before its body: the
+    // whole package that a server sends for the rest is taken, not asked for once more.
+    const std::string range = bResume ? std::to_string(point.nBytes) + "-" : std::string();
+    CurlOptions options(pCurl);
+    // The proxy's answer to CONNECT ("200 Connection established") is no answer of the server:
+    // the header function sees only the server's answers.
+    options.Set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L)
+        .Set(CURLOPT_HEADERFUNCTION, OnHeader)
+        .Set(CURLOPT_WRITEFUNCTION, WriteToFile)
+        .Set(CURLOPT_HTTPHEADER, headers.get())
+        .Set(CURLOPT_RANGE, bResume ? range.c_str() : nullptr)
+        .Set(CURLOPT_HEADERDATA, &state)
+        .Set(CURLOPT_WRITEDATA, &state);
+    if (!options.AllTaken()) return Traced(false);
+    pProgress->dBase = bResume ? point.nBytes : 0;
+    if (bResume && pnPercent) pnPercent->store(StoredPercent(point.nBytes, point.nTotal));
+    const CURLcode code = curl_easy_perform(pCurl);
+    // Closing flushes the last buffered bytes: a failure there loses part of the body.
+    const bool bClosed = std::fclose(file.release()) == 0;
+    long nStatus = 0;
+    curl_easy_getinfo(pCurl, CURLINFO_RESPONSE_CODE, &nStatus);
+    const Answer& answer = state.answer;
+    const std::int64_t nSize = PartSize(szSaveFile);
+    const std::uint64_t nInFile = nSize > 0 ? static_cast<std::uint64_t>(nSize) : 0;
+
+    if (!bResume || state.bStartedOver) {
+        // The whole package's answer gives the point that a later try continues from.
+        if (nStatus == kHttpOk && answer.nLength > 0 && answer.nLength <= kPackageMaxBytes) {
+            const auto nTotal = static_cast<std::uint32_t>(answer.nLength);
+            point.StartOver(nTotal, Text(answer.etag, answer.bETag),
+                            Text(answer.lastModified, answer.bLastModified));
+            point.nBytes = static_cast<std::uint32_t>(nInFile < nTotal ? nInFile : nTotal);
+        } else {
+            point.Forget();
+        }
+        // A file emptied for a whole package holds only what the final 200 brought.
+        return Traced(code == CURLE_OK && bClosed && (!state.bStartedOver || nStatus == kHttpOk));
+    }
+    const bool bContinued = nStatus == kHttpPartialContent && !state.bRefused;
+    if (bContinued) {
+        point.nBytes = static_cast<std::uint32_t>(nInFile < point.nTotal ? nInFile : point.nTotal);
+    } else if (nStatus != 0) {
+        // An answer that does not continue the part: the next try asks for all of it.
+        point.Forget();
+    }
+    return Traced(bContinued && code == CURLE_OK && bClosed && nInFile == point.nTotal);
 }

@@ -40,6 +40,9 @@ struct CurlProgressTarget {
     double dBase;
     // The position last sent, -1 before the first.
     int nShown;
+    // The answer now arriving is the package, or the rest asked for: an error page or a redirect
+    // counts nothing towards it.
+    bool bPackage = false;
 };
 
 // libcurl's progress function: moves the progress bar of the CurlProgressTarget (clientp) over

@@ -77,7 +77,7 @@ int CurlProgressCallback(void* clientp, double dDownloadTotal, double dDownloade
                          double /*dUploadTotal*/, double /*dUploaded*/) {
     if (ToProgressCount(dDownloadTotal) == 0) return 0;
     auto* pTarget = static_cast<CurlProgressTarget*>(clientp);
-    if (!pTarget || !pTarget->hWndProgress) return 0;
+    if (!pTarget || !pTarget->hWndProgress || !pTarget->bPackage) return 0;
     // libcurl counts a resumed transfer alone; the bar shows the whole package.
     const int nTotal = ToProgressCount(pTarget->dBase + dDownloadTotal);
     const int nReceived = ToProgressCount(pTarget->dBase + dDownloaded);

@@ -104,3 +104,11 @@ ResumeAnswer JudgeResumeAnswer(std::uint32_t dwStatus, const char* szContentRang
         nContentLength < 0 || static_cast<std::uint64_t>(nContentLength) == nTotal - nFirst;
     return bRest && bLength ? ResumeAnswer::kAppend : ResumeAnswer::kRefuse;
 }
+
+bool AnswerNamesValidator(const ResumePoint& point, const char* szETag,
+                          const char* szLastModified) {
+    // The point keeps a strong ETag (quoted) or else a date, never both.
+    const char* szNamed = point.szValidator[0] == '"' ? szETag : szLastModified;
+    return point.szValidator[0] != '\0' && szNamed != nullptr &&
+           std::strcmp(szNamed, point.szValidator) == 0;
+}

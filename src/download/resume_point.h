@@ -58,3 +58,9 @@ enum class ResumeAnswer {
 // runs to the end and names point.nTotal, and its length, when given, is that of the rest.
 ResumeAnswer JudgeResumeAnswer(std::uint32_t dwStatus, const char* szContentRange,
                                std::int64_t nContentLength, const ResumePoint& point);
+
+// Whether an answer to a request for the rest says that it comes from the package of the point:
+// it names the validator asked with, the ETag as its ETag or the date as its Last-Modified. The
+// bytes of two versions must not be put together, and a 206 that does not say which version it
+// is from cannot be told apart from one of another version. Null arguments count as absent.
+bool AnswerNamesValidator(const ResumePoint& point, const char* szETag, const char* szLastModified);

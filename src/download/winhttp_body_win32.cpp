@@ -21,6 +21,7 @@ constexpr DWORD kMaxReadBytes = 1 << 20;
 // Header values kept for the resume rules: validators, ranges. Longer ones count as absent.
 constexpr DWORD kHeaderChars = 256;
 
+constexpr DWORD kHttpOk = 200;
 constexpr int kAvailabilityTries = 3;
 constexpr unsigned kAvailabilityPauseMs = 3000;
 
@@ -141,10 +142,19 @@ bool WinHttpDownloadCall::ChooseStart(HINTERNET hRequest, DWORD dwStatusCode, DW
                                       BodyStart* pStart) {
     ResumePoint* pResume = m_context.pResume;
     if (m_bAskedForRest) {
-        std::string range;
+        std::string range, etag, lastModified;
         const bool bRange = QueryText(m_api, hRequest, WINHTTP_QUERY_CONTENT_RANGE, &range);
-        switch (
-            JudgeResumeAnswer(dwStatusCode, bRange ? range.c_str() : nullptr, dwLength, *pResume)) {
+        ResumeAnswer answer =
+            JudgeResumeAnswer(dwStatusCode, bRange ? range.c_str() : nullptr, dwLength, *pResume);
+        // The rest must come from the same version of the package as the part.
+        const bool bETag = QueryText(m_api, hRequest, WINHTTP_QUERY_ETAG, &etag);
+        const bool bDate = QueryText(m_api, hRequest, WINHTTP_QUERY_LAST_MODIFIED, &lastModified);
+        if (answer == ResumeAnswer::kAppend &&
+            !AnswerNamesValidator(*pResume, bETag ? etag.c_str() : nullptr,
+                                  bDate ? lastModified.c_str() : nullptr)) {
+            answer = ResumeAnswer::kRefuse;
+        }
+        switch (answer) {
             case ResumeAnswer::kAppend:
                 *pStart = {pResume->nBytes, pResume->nTotal, true};
                 return true;
@@ -166,9 +176,13 @@ bool WinHttpDownloadCall::ChooseStart(HINTERNET hRequest, DWORD dwStatusCode, DW
     }
     *pStart = {0, dwLength, false};
     if (pResume != nullptr) {
+        // Only a 200 says that its body is the package from byte 0: a 206 that was not asked for
+        // is still taken whole, but without a validator, so that no later try continues it.
+        const bool bWhole = dwStatusCode == kHttpOk;
         std::string etag, lastModified;
-        const bool bETag = QueryText(m_api, hRequest, WINHTTP_QUERY_ETAG, &etag);
-        const bool bDate = QueryText(m_api, hRequest, WINHTTP_QUERY_LAST_MODIFIED, &lastModified);
+        const bool bETag = bWhole && QueryText(m_api, hRequest, WINHTTP_QUERY_ETAG, &etag);
+        const bool bDate =
+            bWhole && QueryText(m_api, hRequest, WINHTTP_QUERY_LAST_MODIFIED, &lastModified);
         pResume->StartOver(dwLength, bETag ? etag.c_str() : nullptr,
                            bDate ? lastModified.c_str() : nullptr);
     }

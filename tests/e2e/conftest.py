@@ -17,6 +17,12 @@ from qerv_e2e.windows import WindowWatch, xvfb_display
 from qerv_e2e.wine import HKLM_QERV, IE_CONNECTIONS, RUN_ONCE, WINHTTP_CONNECTIONS, wine_session
 
 
+def pytest_collection_modifyitems(items):
+    """Tests that serve the setup's port 8443 themselves run first: once the session's loopback
+    servers have started, they hold it until the session ends."""
+    items.sort(key=lambda item: item.get_closest_marker("own_update_server") is None)
+
+
 @pytest.fixture(scope="session")
 def display():
     with xvfb_display() as name:

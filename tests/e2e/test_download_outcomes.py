@@ -1,14 +1,13 @@
 """How the download ends: a later connection type after failed direct attempts, every attempt
 failing, and a package that cannot be decoded (each shown, or only traced in a hidden run)."""
-import struct
-
 import pytest
 
 from qerv_e2e import PROXY_NAME_SETUP_EXE, RECORDER_EXE
 from qerv_e2e.servers import pack
 from qerv_e2e.setup_run import HIDDEN_RUN_FLASH_S
 from qerv_e2e.windows import APP_CAPTION, answer, box_icon, visible_dialog
-from qerv_e2e.wine import HKLM_QERV, IE_CONNECTIONS, WINHTTP_CONNECTIONS
+from qerv_e2e.wine import (HKLM_QERV, IE_CONNECTIONS, WINHTTP_CONNECTIONS, ie_settings,
+                            winhttp_settings)
 
 # Messages 5, 4, 8, 2 and 1 in Vietnamese (no language stored).
 SWITCH_TO_IE_PROXY = ("Có lỗi trong quá trình tải qua proxy mặc định. Chuyển sang tải qua cấu hình "
@@ -23,20 +22,6 @@ FAILED_ENGLISH = "Errors occur when downloading. Please try again latter!"
 DIRECT = "WrapperOpen type WinHTTP_Download_Type_Direct_Connect"
 IE_PROXY = "WrapperOpen type WinHTTP_Download_Type_By_IE_Proxy"
 DEFAULT_PROXY = "WrapperOpen type WinHTTP_Download_Type_By_Default_Proxy"
-
-
-def winhttp_settings(proxy):
-    """WinHTTP's default proxy as "netsh winhttp set proxy" stores it: version 0x18, a counter,
-    the flags (direct and proxy), then the proxy list and the bypass list, each with its length."""
-    return struct.pack("<IIII", 0x18, 0, 3, len(proxy)) + proxy.encode() + struct.pack("<I", 0)
-
-
-def ie_settings(proxy):
-    """Internet Explorer's connection settings as its options dialog stores them: as WinHTTP's
-    (version 0x46, no automatic detection), then an empty configuration script address and
-    reserved bytes."""
-    return (struct.pack("<IIII", 0x46, 0, 3, len(proxy)) + proxy.encode()
-            + struct.pack("<II", 0, 0) + bytes(32))
 
 
 def wrapper_opens(log_lines):

@@ -1,5 +1,4 @@
 """The four ways the setup can be run, and a second copy started beside a running one."""
-import re
 import time
 
 import pytest
@@ -7,17 +6,9 @@ import pytest
 from qerv_e2e import RECORDER_EXE
 from qerv_e2e.setup_run import HIDDEN_RUN_FLASH_S, wait_for_file
 from qerv_e2e.windows import CAPTION, dialogs, is_centred, visible_dialog
-from qerv_e2e.wine import PENDING_KEY
 
 # Message 2 in Vietnamese, the language of a machine without the suite.
 COMPLETED_VI = "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt"
-
-
-def pending_removals(wine):
-    """The paths scheduled for removal at the next restart, in order. reg shows the list as
-    \\??\\SOURCE\\0\\0 pairs (an empty target: removal); a name may itself hold \\0."""
-    data = wine.reg_query(PENDING_KEY, "PendingFileRenameOperations", view=None) or ""
-    return re.findall(r"\\\?\?\\(.+?)\\0(?:\\0|$)", data)
 
 
 def test_no_switch_downloads_and_starts_the_installer(wine, publish, windows, start_setup):
@@ -47,7 +38,7 @@ def test_no_switch_downloads_and_starts_the_installer(wine, publish, windows, st
 
     # Everything it downloaded goes at the next restart, the folder last.
     windows_folder = wine.windows_path(folder)
-    mine = [path for path in pending_removals(wine) if path.startswith(windows_folder)]
+    mine = [path for path in wine.pending_removals() if path.startswith(windows_folder)]
     assert mine == [f"{windows_folder}\\SetupB.exe", f"{windows_folder}\\Setup.dat",
                     f"{windows_folder}\\SetupB.exe", windows_folder]
 
@@ -94,7 +85,7 @@ def test_setup_only_starts_the_installer_beside_the_program(wine, windows, start
     # installer that was started.
     folder = run.download_folder()
     assert list(folder.iterdir()) == []
-    pending = pending_removals(wine)
+    pending = wine.pending_removals()
     assert wine.windows_path(installer) in pending
     assert wine.windows_path(folder) in pending
 

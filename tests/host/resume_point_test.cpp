@@ -152,4 +152,35 @@ TEST(JudgeResumeAnswer, AppendsOnlyTheRestOfTheSamePackage) {
     EXPECT_EQ(JudgeResumeAnswer(206, "bytes 0-99/100", 100, Point(0, 100)), ResumeAnswer::kRefuse);
 }
 
+// The rest is put after the part only when the answer names the validator asked with: the same
+// ETag for a point that keeps one, the same date for one that keeps a date; another version, a
+// weak tag or no validator at all is refused.
+TEST(AnswerNamesValidator, OnlyTheVersionAskedFor) {
+    const char* const kDate = "Tue, 14 May 2024 08:00:00 GMT";
+    const char* const kOtherDate = "Wed, 15 May 2024 08:00:00 GMT";
+    const ResumePoint tagged = Point(40, 100);
+    ResumePoint dated;
+    dated.StartOver(100, nullptr, kDate);
+    dated.nBytes = 40;
+    const ResumePoint none = Point(40, 100, "");
+    const struct {
+        const ResumePoint& point;
+        const char* etag;
+        const char* date;
+        bool named;
+    } kCases[] = {
+        {tagged, "\"v1\"", nullptr, true},    {tagged, "\"v1\"", kOtherDate, true},
+        {tagged, "\"v2\"", kDate, false},     {tagged, "W/\"v1\"", nullptr, false},
+        {tagged, nullptr, kDate, false},      {tagged, nullptr, nullptr, false},
+        {dated, nullptr, kDate, true},        {dated, "\"v1\"", kDate, true},
+        {dated, "\"v1\"", kOtherDate, false}, {dated, nullptr, nullptr, false},
+        {none, "\"v1\"", kDate, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.point.szValidator) + " / " + (c.etag ? c.etag : "-") + " / " +
+                     (c.date ? c.date : "-"));
+        EXPECT_EQ(AnswerNamesValidator(c.point, c.etag, c.date), c.named);
+    }
+}
+
 }  // namespace

@@ -29,13 +29,18 @@ OPTIONS, joined by '&':
   cuts=N                         only the first N answers are cut
   validator=etag|date|weak|none  the validator sent (a strong ETag by default, Last-Modified, a
                                  weak ETag, or none)
-  ranges=honour|ignore|wrong-start|wrong-total
+  ranges=honour|ignore|wrong-start|wrong-total|other-version
                                  a Range with a matching If-Range gets a 206 for it (honour), a
-                                 200 for the whole (ignore), or a 206 whose Content-Range starts
-                                 at 0 or names a total one byte larger
+                                 200 for the whole (ignore), a 206 whose Content-Range starts
+                                 at 0 or names a total one byte larger, or a 206 for it with the
+                                 bytes and validator of the next version
   change=1                       every request meets a new version of the package
 Every request is appended to --request-log as one line: the path, the Range and If-Range
 headers ("-" when absent) and the status answered.
+With --chaos SEED it serves instead the package --package (and the versions that further
+--package options give) with faults that a seeded generator draws per connection and request, on
+the plain HTTP port --http-port, which is also a forward proxy, and the HTTPS port --https-port
+(free ones when not given; tests/servers/fault_chaos.py).
 Listens on 127.0.0.1 only and ends by itself after --lifetime seconds.
 """
 import argparse
@@ -48,6 +53,8 @@ import sys
 import threading
 import time
 import urllib.parse
+
+import fault_chaos
 
 PIECE = 65536
 # The pattern repeats every 256 bytes: one long enough for any piece at any offset, per version.
@@ -197,6 +204,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 first = 0
             elif ranges == "wrong-total":
                 last, named = total, total + 1
+            elif ranges == "other-version" and path is None:
+                # The rest of the next version, with its own validator, for the same range.
+                package = generated(total, version + 1)
+                other = {"etag": package.tag, "weak": "W/" + package.tag,
+                         "date": package.modified}.get(kind)
+                headers = [(name, other if value == validator else value)
+                           for name, value in headers]
             headers.append(("Content-Range", f"bytes {first}-{last}/{named}"))
         headers.append(("Content-Length", str(total - start)))
         cut = options.get("cut")
@@ -258,7 +272,17 @@ def main():
     parser.add_argument("--lifetime", type=int, default=900)
     parser.add_argument("--www", help="the folder that /file/ serves from")
     parser.add_argument("--request-log", help="where every request is recorded")
+    parser.add_argument("--chaos", type=int, metavar="SEED", help="serve the package in chaos")
+    parser.add_argument("--chaos-profile", choices=sorted(fault_chaos.PROFILES), default="full")
+    parser.add_argument("--chaos-log", help="where the chaos mode records its draws and answers")
+    parser.add_argument("--package", action="append", help="the package, then its other versions")
+    parser.add_argument("--https-port", type=int, default=0, help="chaos: the HTTPS port")
+    parser.add_argument("--http-port", type=int, default=0, help="chaos: the plain port")
     options = parser.parse_args()
+    if options.chaos is not None:
+        if not options.package or not options.chaos_log:
+            parser.error("--chaos needs --package and --chaos-log")
+        fault_chaos.serve(options, options.port_file)
 
     plain = Server(("127.0.0.1", 0), Handler)
     secure = Server(("127.0.0.1", 0), Handler)

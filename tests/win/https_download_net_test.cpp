@@ -95,14 +95,15 @@ TEST_F(HttpsDownload, EndsAsTheAddressProxyAndServerSay) {
     check("AddressWithoutScheme", nullptr, Url(L"", L"my file.bin"), 1, 100, body, ok);
     check("Redirect", nullptr, redirect, 1, 100, body, {redirect, L"download url ok"});
     check("RefusedConnection", nullptr, refused, -1, -1, "", failed(refused, noConnection));
-    // Redirects end after ten and never lead to plain HTTP (the redirects' own short bodies move
-    // the bar); a body above the largest package is refused by its announced length.
+    // Redirects end after ten and never lead to plain HTTP (the redirects' own short bodies are
+    // no part of the package and move no bar); a body above the largest package is refused by its
+    // announced length.
     const auto fault = [](const wchar_t* path) {
         return LoopbackUrl(L"https", L"QERV_TEST_FAULT_HTTPS_PORT", path);
     };
-    check("RedirectLoop", nullptr, fault(L"/loop/0"), -1, 100, "",
+    check("RedirectLoop", nullptr, fault(L"/loop/0"), -1, -1, "",
           failed(fault(L"/loop/0"), L"Maximum (10) redirects followed"));
-    check("RedirectToHttp", nullptr, fault(L"/tohttp/100"), -1, 100, "",
+    check("RedirectToHttp", nullptr, fault(L"/tohttp/100"), -1, -1, "",
           failed(fault(L"/tohttp/100"), L"Protocol \"http\" not supported*"));
     check("Oversized", nullptr, fault(L"/close/1000/209715201"), -1, -1, "",
           failed(fault(L"/close/1000/209715201"), L"Maximum file size exceeded"));
@@ -154,14 +155,14 @@ TEST_F(HttpsDownload, CrawlingTransferFails) {
 constexpr std::uint32_t kMiB = 1 << 20;
 
 // The tries of one attempt share a resume point: each continues what the last one left, where
-// the server answers for the same package; a 200 for the rest makes one more request for the
-// whole, and an answer that does not fit leaves the next try to ask for the whole. ranges: the
+// the server answers for the same package; a 200 for the rest is taken whole in the same
+// request, and an answer that does not fit leaves the next try to ask for the whole. ranges: the
 // Range of each request the server got. A try that continues the part moves the bar on from
 // where the part ends.
 TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
     const auto check = [this](const std::string& id, const std::string& faults, std::uint32_t total,
                               int tries, unsigned version, const std::vector<std::string>& ranges,
-                              bool continues = false) {
+                              bool continues = false, const wchar_t* proxy = nullptr) {
         SCOPED_TRACE(id);
         const std::string path = "/ranged/" + std::to_string(total) + "?id=" + id + "&" + faults;
         const std::wstring url = FaultUrl(L"https", std::wstring(path.begin(), path.end()));
@@ -172,7 +173,7 @@ TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
         while (result != 1 && made < tries + 2) {
             const size_t before = m_bar.Positions().size();
             const std::uint32_t start = continues && point.CanResume() ? point.nBytes : 0;
-            result = DownloadURLByHTTPS(nullptr, url.c_str(), m_file.c_str(), m_bar.window(),
+            result = DownloadURLByHTTPS(proxy, url.c_str(), m_file.c_str(), m_bar.window(),
                                         &m_percent, {nullptr, &point});
             const std::vector<WPARAM> positions = m_bar.Positions();
             lastTry.assign(positions.begin() + static_cast<std::ptrdiff_t>(before),
@@ -194,14 +195,44 @@ TEST_F(HttpsDownload, ResumesWhereTheLastTryStoppedAndOnlyThere) {
         everyCut.push_back("bytes=" + std::to_string(at) + "-");
     }
     check("c-cut", "cut=26214400", 200 * kMiB, 8, 0, everyCut, true);
+    // Through a proxy, whose "200 Connection established" is no answer to the request.
+    const std::wstring proxy = L"127.0.0.1:" + Env(L"QERV_TEST_PROXY_PORT");
+    check("c-proxied", "cut=400000&cuts=1", 1000000, 2, 0, {"-", "bytes=400000-"}, true,
+          proxy.c_str());
     check("c-date", "cut=400000&cuts=1&validator=date", 1000000, 2, 0, {"-", "bytes=400000-"},
           true);
+    const std::vector<std::string> taken = {"-", "bytes=400000-"};
+    check("c-ignored", "cut=400000&cuts=1&ranges=ignore", 1000000, 2, 0, taken);
+    check("c-changed", "cut=400000&cuts=1&change=1", 1000000, 2, 1, taken);
     const std::vector<std::string> again = {"-", "bytes=400000-", "-"};
-    check("c-ignored", "cut=400000&cuts=1&ranges=ignore", 1000000, 2, 0, again);
-    check("c-changed", "cut=400000&cuts=1&change=1", 1000000, 2, 2, again);
     check("c-wrong-start", "cut=400000&cuts=1&ranges=wrong-start", 1000000, 3, 0, again);
     check("c-wrong-total", "cut=400000&cuts=1&ranges=wrong-total", 1000000, 3, 0, again);
+    check("c-other-version", "cut=400000&cuts=1&ranges=other-version", 1000000, 3, 0, again);
     check("c-weak", "cut=400000&cuts=1&validator=weak", 1000000, 2, 0, {"-", "-"});
+}
+
+// Only the package's own bytes move the bar: an error page, for the whole package or for the
+// rest of a part on disk, sends it nothing, where its few bytes would have shown the package as
+// nearly or wholly there.
+TEST_F(HttpsDownload, ErrorPageMovesNoBar) {
+    const std::string part = Pattern(400000);
+    for (const bool bRest : {false, true}) {
+        for (const wchar_t* path : {L"/status/404", L"/status/503"}) {
+            SCOPED_TRACE(::testing::Message() << path << (bRest ? " for the rest" : ""));
+            ResumePoint point;
+            if (bRest) {
+                ASSERT_TRUE(WriteBytes(m_file, {part.begin(), part.end()}));
+                point.StartOver(1000000, "\"v1\"", nullptr);
+                point.nBytes = 400000;
+            }
+            const size_t before = m_bar.Positions().size();
+            const std::wstring url = LoopbackUrl(L"https", L"QERV_TEST_FAULT_HTTPS_PORT", path);
+            EXPECT_EQ(DownloadURLByHTTPS(nullptr, url.c_str(), m_file.c_str(), m_bar.window(),
+                                         &m_percent, {nullptr, &point}),
+                      -1);
+            EXPECT_EQ(m_bar.Positions().size(), before);
+        }
+    }
 }
 
 // libcurl has no authentication loop: the first challenge fails the transfer.

@@ -96,6 +96,7 @@ TEST(PartialDownload, NextAttemptContinuesThePartWithoutAFalseStall) {
     FakeResponse continued = Ok(rest);
     continued.status = 206;
     continued.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes 16384-40959/40960";
+    continued.headers[WINHTTP_QUERY_ETAG] = L"\"v1\"";
     w.scripted.fake.responses = {cut, continued};
     w.scripted.fake.onRead = [&w](int i) {
         w.clock.WaitUntil(i < 4 ? 1000u * (i + 1) : w.clock.Now() + 5000);

@@ -135,6 +135,9 @@ TEST(RealWinHttp, ResumesWhereTheLastTryStoppedAndOnlyThere) {
           {"-", "bytes=400000-", "-"});
     check("w-wrong-total", "cut=400000&cuts=1&ranges=wrong-total", 1000000, 3, 0,
           {"-", "bytes=400000-", "-"});
+    // So is the rest of another version than the part's.
+    check("w-other-version", "cut=400000&cuts=1&ranges=other-version", 1000000, 3, 0,
+          {"-", "bytes=400000-", "-"});
     // Without a strong validator nothing is resumed.
     check("w-weak", "cut=400000&cuts=1&validator=weak", 1000000, 2, 0, {"-", "-"});
     check("w-none", "cut=400000&cuts=1&validator=none", 1000000, 2, 0, {"-", "-"});

@@ -46,18 +46,25 @@ std::string Json(const std::wstring& text) {
 }
 
 // The text of a window in another process as JSON, asked with a time limit so a busy setup
-// cannot stall the probe; null when the window did not answer in time.
+// cannot stall the probe; null when the window did not answer in time. The text may change
+// between the question for its length and the one for the text: a text that filled its buffer
+// may have been cut, and is asked for again.
 std::string TextOf(HWND hWnd) {
-    DWORD_PTR length = 0, copied = 0;
-    if (hWnd == nullptr ||
-        !SendMessageTimeoutW(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kReplyMs, &length)) {
-        return "null";
-    }
-    std::vector<wchar_t> buffer(length + 2, L'\0');
-    if (!SendMessageTimeoutW(hWnd, WM_GETTEXT, buffer.size(),
-                             reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG, kReplyMs,
-                             &copied)) {
-        return "null";
+    constexpr int kTries = 5;
+    std::vector<wchar_t> buffer;
+    for (int nTry = 0; nTry < kTries; ++nTry) {
+        DWORD_PTR length = 0, copied = 0;
+        if (hWnd == nullptr || !SendMessageTimeoutW(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG,
+                                                    kReplyMs, &length)) {
+            return "null";
+        }
+        buffer.assign(length + 2, L'\0');
+        if (!SendMessageTimeoutW(hWnd, WM_GETTEXT, buffer.size(),
+                                 reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
+                                 kReplyMs, &copied)) {
+            return "null";
+        }
+        if (copied <= length) break;
     }
     return Json(buffer.data());
 }

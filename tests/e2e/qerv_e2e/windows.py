@@ -81,12 +81,14 @@ class WindowWatch(Feed):
     def latest(self):
         return (self.items() or [None])[-1]
 
-    def status_texts(self):
-        """The distinct texts of the dialog's status line while shown, in order."""
+    def status_texts(self, hidden_too=False):
+        """The distinct texts of the dialog's status line while shown (or always, with
+        hidden_too: the dialog hides itself in the tray after forty seconds), in order."""
         texts = []
         for windows in self.items():
             for window in dialogs(windows):
-                if window["status"] and window["visible"] and texts[-1:] != [window["status"]]:
+                if (window["status"] and (window["visible"] or hidden_too)
+                        and texts[-1:] != [window["status"]]):
                     texts.append(window["status"])
         return texts
 

@@ -4,6 +4,7 @@ import contextlib
 import os
 import re
 import signal
+import struct
 import subprocess
 import tempfile
 import threading
@@ -19,6 +20,22 @@ PENDING_KEY = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 WINHTTP_CONNECTIONS = (r"HKLM\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
                        r"\Connections")
 IE_CONNECTIONS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+
+
+
+def winhttp_settings(proxy):
+    """WinHTTP's default proxy as "netsh winhttp set proxy" stores it: version 0x18, a counter,
+    the flags (direct and proxy), then the proxy list and the bypass list, each with its length."""
+    return struct.pack("<IIII", 0x18, 0, 3, len(proxy)) + proxy.encode() + struct.pack("<I", 0)
+
+
+def ie_settings(proxy):
+    """Internet Explorer's connection settings as its options dialog stores them: as WinHTTP's
+    (version 0x46, no automatic detection), then an empty configuration script address and
+    reserved bytes."""
+    return (struct.pack("<IIII", 0x46, 0, 3, len(proxy)) + proxy.encode()
+            + struct.pack("<II", 0, 0) + bytes(32))
+
 
 # The line is printed when the exception that carries the text is dispatched, for
 # OutputDebugStringA and OutputDebugStringW alike.
@@ -141,6 +158,29 @@ class Wine:
             if parts[0] == name and len(parts) >= 3:
                 return parts[2]
         return None
+
+    def set_proxies(self, proxy):
+        """The user's Internet Explorer proxy and WinHTTP's default proxy, both proxy (host:port),
+        or neither with None. Internet Explorer's settings live in the user's own hive, which has
+        one view; WinHTTP reads its default proxy in the process's own view, so it is set in
+        both, as an administrator sets it on 64-bit Windows."""
+        for view in ("/reg:32", "/reg:64"):
+            if proxy is None:
+                self.reg_delete(WINHTTP_CONNECTIONS, "WinHttpSettings", view=view)
+            else:
+                self.reg_add(WINHTTP_CONNECTIONS, "WinHttpSettings", "REG_BINARY",
+                             winhttp_settings(proxy).hex(), view=view)
+        if proxy is None:
+            self.reg_delete(IE_CONNECTIONS, "DefaultConnectionSettings", view=None)
+        else:
+            self.reg_add(IE_CONNECTIONS, "DefaultConnectionSettings", "REG_BINARY",
+                         ie_settings(proxy).hex(), view=None)
+
+    def pending_removals(self):
+        """The paths scheduled for removal at the next restart, in order. reg shows the list as
+        \\??\\SOURCE\\0\\0 pairs (an empty target: removal); a name may itself hold \\0."""
+        data = self.reg_query(PENDING_KEY, "PendingFileRenameOperations", view=None) or ""
+        return re.findall(r"\\\?\?\\(.+?)\\0(?:\\0|$)", data)
 
     def unix_path(self, windows_path):
         """The Linux path of a C: path inside the prefix, matching names as Windows does."""
