@@ -103,6 +103,10 @@ bool EmptyFile(FILE* pFile) {
            SetEndOfFile(hFile);
 }
 
+const char* Text(const std::string& value, bool bPresent) {
+    return bPresent ? value.c_str() : nullptr;
+}
+
 bool NameIs(const std::string& name, const char* szWanted) {
     if (name.size() != std::strlen(szWanted)) return false;
     for (std::size_t i = 0; i < name.size(); ++i) {
@@ -136,13 +140,12 @@ std::size_t OnHeader(char* pData, std::size_t nSize, std::size_t nItems, void* p
         return nBytes;
     }
     if (line.empty()) {
-        // The rest must also come from the same version of the package as the part.
         if (state.pAsked != nullptr && answer.nStatus == kHttpPartialContent &&
-            (JudgeResumeAnswer(static_cast<std::uint32_t>(answer.nStatus),
-                               answer.bContentRange ? answer.contentRange.c_str() : nullptr,
-                               answer.nLength, *state.pAsked) != ResumeAnswer::kAppend ||
-             !AnswerNamesValidator(*state.pAsked, answer.bETag ? answer.etag.c_str() : nullptr,
-                                   answer.bLastModified ? answer.lastModified.c_str() : nullptr))) {
+            JudgeResumeAnswer(static_cast<std::uint32_t>(answer.nStatus),
+                              Text(answer.contentRange, answer.bContentRange), answer.nLength,
+                              Text(answer.etag, answer.bETag),
+                              Text(answer.lastModified, answer.bLastModified),
+                              *state.pAsked) != ResumeAnswer::kAppend) {
             state.bRefused = true;
             return 0;  // libcurl ends the transfer with a write error
         }
@@ -187,10 +190,6 @@ std::size_t WriteToFile(char* pData, std::size_t nSize, std::size_t nItems, void
     if (nBytes > kPackageMaxBytes - state.nWritten) return 0;  // libcurl ends with a write error
     state.nWritten += nBytes;
     return std::fwrite(pData, 1, nBytes, state.pFile);
-}
-
-const char* Text(const std::string& value, bool bPresent) {
-    return bPresent ? value.c_str() : nullptr;
 }
 
 bool Traced(bool bOk) {

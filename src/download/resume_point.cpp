@@ -92,7 +92,8 @@ bool ParseContentRange(const char* szValue, std::uint64_t* pnFirst, std::uint64_
 }
 
 ResumeAnswer JudgeResumeAnswer(std::uint32_t dwStatus, const char* szContentRange,
-                               std::int64_t nContentLength, const ResumePoint& point) {
+                               std::int64_t nContentLength, const char* szETag,
+                               const char* szLastModified, const ResumePoint& point) {
     constexpr std::uint32_t kHttpOk = 200;
     constexpr std::uint32_t kHttpPartialContent = 206;
     if (dwStatus == kHttpOk) return ResumeAnswer::kRestart;
@@ -102,7 +103,10 @@ ResumeAnswer JudgeResumeAnswer(std::uint32_t dwStatus, const char* szContentRang
     const bool bRest = nFirst == point.nBytes && nTotal == point.nTotal && nLast + 1 == nTotal;
     const bool bLength =
         nContentLength < 0 || static_cast<std::uint64_t>(nContentLength) == nTotal - nFirst;
-    return bRest && bLength ? ResumeAnswer::kAppend : ResumeAnswer::kRefuse;
+    // The rest must also come from the same version of the package as the part.
+    return bRest && bLength && AnswerNamesValidator(point, szETag, szLastModified)
+               ? ResumeAnswer::kAppend
+               : ResumeAnswer::kRefuse;
 }
 
 bool AnswerNamesValidator(const ResumePoint& point, const char* szETag,

@@ -53,11 +53,13 @@ enum class ResumeAnswer {
     kRefuse,   // anything else: the part on disk does not fit with this answer
 };
 
-// Judges the answer (status, Content-Range value or null, Content-Length or -1 when absent) to
-// a request for the rest of point. A 206 appends only when its range starts at point.nBytes,
-// runs to the end and names point.nTotal, and its length, when given, is that of the rest.
+// Judges the answer (status, Content-Range value or null, Content-Length or -1 when absent,
+// ETag and Last-Modified or null) to a request for the rest of point. A 206 appends only when its
+// range starts at point.nBytes, runs to the end and names point.nTotal, its length, when given,
+// is that of the rest, and it names the validator asked with (AnswerNamesValidator).
 ResumeAnswer JudgeResumeAnswer(std::uint32_t dwStatus, const char* szContentRange,
-                               std::int64_t nContentLength, const ResumePoint& point);
+                               std::int64_t nContentLength, const char* szETag,
+                               const char* szLastModified, const ResumePoint& point);
 
 // Whether an answer to a request for the rest says that it comes from the package of the point:
 // it names the validator asked with, the ETag as its ETag or the date as its Last-Modified. The

@@ -144,17 +144,11 @@ bool WinHttpDownloadCall::ChooseStart(HINTERNET hRequest, DWORD dwStatusCode, DW
     if (m_bAskedForRest) {
         std::string range, etag, lastModified;
         const bool bRange = QueryText(m_api, hRequest, WINHTTP_QUERY_CONTENT_RANGE, &range);
-        ResumeAnswer answer =
-            JudgeResumeAnswer(dwStatusCode, bRange ? range.c_str() : nullptr, dwLength, *pResume);
-        // The rest must come from the same version of the package as the part.
         const bool bETag = QueryText(m_api, hRequest, WINHTTP_QUERY_ETAG, &etag);
         const bool bDate = QueryText(m_api, hRequest, WINHTTP_QUERY_LAST_MODIFIED, &lastModified);
-        if (answer == ResumeAnswer::kAppend &&
-            !AnswerNamesValidator(*pResume, bETag ? etag.c_str() : nullptr,
-                                  bDate ? lastModified.c_str() : nullptr)) {
-            answer = ResumeAnswer::kRefuse;
-        }
-        switch (answer) {
+        switch (JudgeResumeAnswer(dwStatusCode, bRange ? range.c_str() : nullptr, dwLength,
+                                  bETag ? etag.c_str() : nullptr,
+                                  bDate ? lastModified.c_str() : nullptr, *pResume)) {
             case ResumeAnswer::kAppend:
                 *pStart = {pResume->nBytes, pResume->nTotal, true};
                 return true;

@@ -146,10 +146,12 @@ TEST(JudgeResumeAnswer, AppendsOnlyTheRestOfTheSamePackage) {
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(std::to_string(c.status) + " " + (c.range ? c.range : "(none)"));
-        EXPECT_EQ(JudgeResumeAnswer(c.status, c.range, c.length, point), c.answer);
+        EXPECT_EQ(JudgeResumeAnswer(c.status, c.range, c.length, "\"v1\"", nullptr, point),
+                  c.answer);
     }
     // Without a part to continue, no 206 fits.
-    EXPECT_EQ(JudgeResumeAnswer(206, "bytes 0-99/100", 100, Point(0, 100)), ResumeAnswer::kRefuse);
+    EXPECT_EQ(JudgeResumeAnswer(206, "bytes 0-99/100", 100, "\"v1\"", nullptr, Point(0, 100)),
+              ResumeAnswer::kRefuse);
 }
 
 // The rest is put after the part only when the answer names the validator asked with: the same
