@@ -5,18 +5,12 @@ import pytest
 from qerv_e2e import PROXY_NAME_SETUP_EXE, RECORDER_EXE
 from qerv_e2e.servers import pack
 from qerv_e2e.setup_run import HIDDEN_RUN_FLASH_S
+from qerv_e2e.setup_texts import (COMPLETED, DEFAULT_PROXY_PREFIX, FAILED, SWITCH_TO_DEFAULT_PROXY,
+                                  SWITCH_TO_IE_PROXY)
 from qerv_e2e.windows import APP_CAPTION, answer, box_icon, visible_dialog
 from qerv_e2e.wine import (HKLM_QERV, IE_CONNECTIONS, WINHTTP_CONNECTIONS, ie_settings,
                             winhttp_settings)
 
-# Messages 5, 4, 8, 2 and 1 in Vietnamese (no language stored).
-SWITCH_TO_IE_PROXY = ("Có lỗi trong quá trình tải qua proxy mặc định. Chuyển sang tải qua cấu hình "
-                      "IE proxy")
-SWITCH_TO_DEFAULT_PROXY = ("Có lỗi trong quá trình tải trực tiếp bộ cài đặt. Chuyển sang tải qua "
-                           "proxy mặc định")
-DEFAULT_PROXY_PREFIX = "Tải qua proxy mặc định:  "
-COMPLETED = "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt"
-FAILED = "Có lỗi trong quá trình tải về. Bạn vui lòng thử lại sau!"
 FAILED_ENGLISH = "Errors occur when downloading. Please try again latter!"
 
 DIRECT = "WrapperOpen type WinHTTP_Download_Type_Direct_Connect"

@@ -6,10 +6,8 @@ import shutil
 import pytest
 
 from qerv_e2e import RECORDER_EXE, RECORDER_OTHER_EXE, RECORDER_UNSIGNED_EXE, UNPINNED_SETUP_EXE
+from qerv_e2e.setup_texts import FAILED
 from qerv_e2e.windows import APP_CAPTION, answer, visible_dialog
-
-# Message 1 in Vietnamese (no language stored).
-FAILED = "Có lỗi trong quá trình tải về. Bạn vui lòng thử lại sau!"
 
 
 def installer(kind, folder):

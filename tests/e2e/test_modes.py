@@ -5,10 +5,8 @@ import pytest
 
 from qerv_e2e import RECORDER_EXE
 from qerv_e2e.setup_run import HIDDEN_RUN_FLASH_S, wait_for_file
+from qerv_e2e.setup_texts import COMPLETED
 from qerv_e2e.windows import CAPTION, dialogs, is_centred, visible_dialog
-
-# Message 2 in Vietnamese, the language of a machine without the suite.
-COMPLETED_VI = "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt"
 
 
 def test_no_switch_downloads_and_starts_the_installer(wine, publish, windows, start_setup):
@@ -29,7 +27,7 @@ def test_no_switch_downloads_and_starts_the_installer(wine, publish, windows, st
     # One attempt, the first, was enough; the user was told before the window went.
     assert run.traces.count("Start DownloadThread") == 1
     assert "DownloadFile 1" not in run.traces
-    assert windows.status_texts()[-1] == COMPLETED_VI
+    assert windows.status_texts()[-1] == COMPLETED
     # The probe samples every 50 ms and the process may end sooner after the hide; nothing may
     # stay on screen once it has caught up.
     windows.wait(lambda state: not any(window["visible"] for window in dialogs(state)), timeout=5,

@@ -4,9 +4,7 @@ from pathlib import Path
 
 from qerv_e2e import RECORDER_EXE
 from qerv_e2e.servers import PACKAGE_NAME
-
-# Message 2 in Vietnamese, the language of a machine without the suite.
-COMPLETED_VI = "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt"
+from qerv_e2e.setup_texts import COMPLETED
 
 
 def package_requests(servers):
@@ -43,4 +41,4 @@ def test_package_arrives_through_a_link_that_drops_every_connection(servers, pub
     assert run.traces.count("Start DownloadThread") == 2
     assert (f"SafeDownloadFile: resume dwCurrentDownloaded = {first}, TotalDownloadSize = {total}"
             in trace_log())
-    assert windows.status_texts()[-1] == COMPLETED_VI
+    assert windows.status_texts()[-1] == COMPLETED

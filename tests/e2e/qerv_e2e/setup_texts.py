@@ -8,19 +8,20 @@ BOX_CAPTION = "QervSetupOnline"
 # Message 1, and the other notices that the workflow writes itself: 5 and 4 between the kinds of
 # connection, 2 when the download is complete.
 FAILED = "Có lỗi trong quá trình tải về. Bạn vui lòng thử lại sau!"
-NOTICES = {
-    FAILED,
-    "Có lỗi trong quá trình tải qua proxy mặc định. Chuyển sang tải qua cấu hình IE proxy",
-    "Có lỗi trong quá trình tải trực tiếp bộ cài đặt. Chuyển sang tải qua proxy mặc định",
-    "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt",
-}
+SWITCH_TO_IE_PROXY = ("Có lỗi trong quá trình tải qua proxy mặc định. Chuyển sang tải qua cấu hình "
+                      "IE proxy")
+SWITCH_TO_DEFAULT_PROXY = ("Có lỗi trong quá trình tải trực tiếp bộ cài đặt. Chuyển sang tải qua "
+                           "proxy mặc định")
+COMPLETED = "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt"
+NOTICES = {FAILED, SWITCH_TO_IE_PROXY, SWITCH_TO_DEFAULT_PROXY, COMPLETED}
 # The status line's thread writes the prefix of the connection type (messages 8 and 9, or none),
 # the text of the download status (messages 2 and 10 to 19, or none for any other status) and
 # one to three dots.
-PREFIXES = ["", "Tải qua proxy mặc định:  ", "Tải qua cấu hình IE proxy: "]
+DEFAULT_PROXY_PREFIX = "Tải qua proxy mặc định:  "
+PREFIXES = ["", DEFAULT_PROXY_PREFIX, "Tải qua cấu hình IE proxy: "]
 STAGES = [
     "",
-    "Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt",
+    COMPLETED,
     "Đang khởi tạo tài nguyên",
     "Đang khởi tạo kết nối",
     "Đang kiểm tra kết nối mạng",
